@@ -1,0 +1,28 @@
+// The stop signals, queued by libdaemon and read from a descriptor by the
+// main thread, so that the Core is always stopped on the main thread and
+// never from a signal handler. Works with and without forking.
+#pragma once
+
+class SignalQueue {
+public:
+    // Registers SIGINT, SIGTERM and SIGQUIT.
+    SignalQueue();
+    ~SignalQueue() { close(); }
+
+    SignalQueue(const SignalQueue&) = delete;
+    SignalQueue& operator=(const SignalQueue&) = delete;
+
+    // Whether the registration worked; errno tells why when it did not.
+    bool registered() const { return isRegistered; }
+    // The descriptor that is readable while a signal waits.
+    int descriptor() const;
+    // Releases the queue; the signals get their default handling back.
+    void close();
+
+    enum class Verdict { Stop, Ignore, Failed };
+    // Takes the next signal from the queue and logs what it means.
+    Verdict take();
+
+private:
+    bool isRegistered = false;
+};

@@ -1,0 +1,33 @@
+// Immediate logging from the server's own threads.
+//
+// The toolkit holds back records logged on any thread but the main one until
+// the main thread flushes them, and the server's main thread spends its life
+// blocked in select() or in a read from standard input. A thread that may log
+// therefore opens a ThreadLogScope first: for its lifetime, the thread's
+// records go straight to the target that was active on the main thread when
+// the scope opened (syslog in the daemon, standard error in the foreground).
+// Both of those targets are safe to call from several threads at once.
+#pragma once
+
+#include <wx/log.h>
+
+#include <memory>
+
+class ThreadLogScope {
+public:
+    // Makes the toolkit's per-thread bookkeeping on the calling thread, which
+    // must be the main one, before any other thread exists. The toolkit
+    // creates it lazily, and two threads racing to create it first would
+    // each see the other's half-made state.
+    static void prepare();
+
+    ThreadLogScope();
+    ~ThreadLogScope();
+
+    ThreadLogScope(const ThreadLogScope&) = delete;
+    ThreadLogScope& operator=(const ThreadLogScope&) = delete;
+
+private:
+    std::unique_ptr<wxLog> forwarder;
+    wxLog* previous;
+};

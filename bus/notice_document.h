@@ -1,0 +1,20 @@
+// The envelope of every XML document the core writes or sends: a declaration
+// with no version, encoding or standalone attribute, then the root element
+// "Zelt". Numbers are written as signed 32-bit decimals, so CORE_ID reads
+// -2147483648.
+#pragma once
+
+#include <cstdint>
+
+class TiXmlDocument;
+class TiXmlElement;
+
+// Appends the declaration and the root element to an empty document and
+// returns the root.
+TiXmlElement* addNoticeRoot(TiXmlDocument& document);
+
+// The low 32 bits of `value`, read as a signed number: how the documents
+// print ids and times.
+constexpr int asSigned32(std::uint64_t value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}

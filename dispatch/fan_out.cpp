@@ -1,0 +1,123 @@
+// The event fan-out: how one queued event reaches every plugin that takes it.
+//
+// Runs on the event handler thread only (releasePayload also on any thread
+// that sends MSG_RELEASE). Each event is handed to the plugins one after the
+// other, in table order, and to all of them before the next event is taken.
+// The payload is shared by every receiver; it is held under CORE_ID for the
+// whole walk, under a plugin's id for the length of that plugin's call, and
+// beyond it while the plugin retains it. No lock is held during a call.
+
+#include <cstring>
+
+#include "app/core.h"
+#include "bus/subscription.h"
+
+namespace {
+
+enum class Delivery { None, IoctlToOthers, IoctlToAll, Write };
+
+// The first rule that applies: broadcasts by IOCTL whatever the masks, then
+// Write for a plugin that asked for Writes and subscribes to the event.
+Delivery deliveryFor(const PluginRecord& plugin, const CoreMessage& event, std::uint64_t key) {
+    if ((event.flags & MSG_TO_OTHERS) != 0 && plugin.info.id != event.source) {
+        return Delivery::IoctlToOthers;
+    }
+    if ((event.flags & MSG_TO_ALL) != 0) return Delivery::IoctlToAll;
+    if (plugin.info.writeEvents != 0 &&
+        subscription::selectsAny(plugin.info.eventMasks, event.flags, key)) {
+        return Delivery::Write;
+    }
+    return Delivery::None;
+}
+
+std::uint64_t addressOf(const void* payload) { return reinterpret_cast<std::uintptr_t>(payload); }
+
+// Calls the plugin's IOCTL with the event; true when the plugin retains it.
+bool callIoctl(const PluginRecord& plugin, const CoreMessage& event, std::uint32_t code) {
+    IoctlRequest request;
+    request.size = sizeof(IoctlRequest);
+    request.version = 1;
+    request.code = code;
+    request.reserved = 0;
+    request.payloadRef = PayloadRef{sizeof(PayloadRef), 1, event.length, 0, event.payload};
+    IoctlReply reply{};
+    reply.size = sizeof(IoctlReply);
+    reply.version = 1;
+    reply.code = code;
+    reply.empty = RecordHeader{sizeof(RecordHeader), 1};
+    plugin.entryPoints.IOCTL(&request, &reply);
+    return reply.retain != 0;
+}
+
+// Calls the plugin's Write with the event; true when the plugin retains it.
+bool callWrite(const PluginRecord& plugin, const CoreMessage& event) {
+    WriteRequest request;
+    request.size = sizeof(WriteRequest);
+    request.version = 1;
+    request.reserved0 = 0;
+    request.onWorker = 0;
+    std::memset(request.padding0, 0, sizeof(request.padding0));
+    request.length = event.length;
+    request.padding1 = 0;
+    request.payload = event.payload;
+    request.source = event.source;
+    request.handle = event.handle;
+    request.flags = event.flags;
+    request.type = event.type;
+    static_assert(sizeof(request.extra) == sizeof(event.extra), "extra areas differ");
+    std::memcpy(request.extra, event.extra, sizeof(request.extra));
+    WriteReply reply{};
+    reply.size = sizeof(WriteReply);
+    reply.version = 1;
+    plugin.entryPoints.Write(&request, &reply);
+    return reply.retain != 0;
+}
+
+// Whether the library exports what the delivery calls. One that does not was
+// reported when it was loaded; its deliveries are skipped.
+bool canDeliver(const PluginRecord& plugin, Delivery delivery) {
+    switch (delivery) {
+        case Delivery::IoctlToOthers:
+        case Delivery::IoctlToAll: return plugin.entryPoints.IOCTL != nullptr;
+        case Delivery::Write: return plugin.entryPoints.Write != nullptr;
+        case Delivery::None: break;
+    }
+    return false;
+}
+
+// Calls the plugin; true when it retains the payload.
+bool callPlugin(const PluginRecord& plugin, const CoreMessage& event, Delivery delivery) {
+    if (delivery == Delivery::Write) return callWrite(plugin, event);
+    return callIoctl(plugin, event,
+                     delivery == Delivery::IoctlToOthers ? IOCTL_TO_OTHERS : IOCTL_TO_ALL);
+}
+
+}  // namespace
+
+void Core::dispatchEvents() {
+    CoreMessage event;
+    while (eventQueue.pop(event)) fanOut(event);
+}
+
+void Core::fanOut(const CoreMessage& event) {
+    const std::uint64_t key = subscription::deliveryKey(event.type);
+    const std::uint64_t payload = addressOf(event.payload);
+    payloadHolders.add(payload, CORE_ID);
+    const PluginTable::Snapshot table = plugins.snapshot();
+    for (const PluginRecord& plugin : *table) {
+        if (!plugin.library) continue;
+        const Delivery delivery = deliveryFor(plugin, event, key);
+        if (!canDeliver(plugin, delivery)) continue;
+        payloadHolders.add(payload, plugin.info.id);
+        if (!callPlugin(plugin, event, delivery)) payloadHolders.release(payload, plugin.info.id);
+    }
+    releasePayload(event.payload, CORE_ID);
+}
+
+void Core::releasePayload(const void* payload, std::uint64_t holder) {
+    if (!payloadHolders.release(addressOf(payload), holder) || payload == nullptr) return;
+    // Waiting readers are told before the buffer goes, while its address
+    // cannot yet belong to another payload.
+    replies.payloadFreed(payload);
+    payloadAllocator.release(const_cast<void*>(payload));
+}

@@ -1,0 +1,19 @@
+// The ceiling for the process heap, from the machine's physical memory and
+// name: the whole memory of a small machine, 2 GiB of a larger one, 3 GiB of
+// a 64-bit PC with more than 3 GiB.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The two system readings the ceiling is computed from.
+struct MemoryFacts {
+    bool haveTotalRam = false;  // sysinfo(2) answered
+    std::uint64_t totalRam = 0;  // memory unit times total RAM
+    bool haveMachine = false;  // uname(2) answered
+    std::string machine;
+};
+
+MemoryFacts readMemoryFacts();
+
+std::uint64_t memoryLimitFor(const MemoryFacts& facts);

@@ -1,0 +1,56 @@
+// The core's one setting of its own, in "core.xml" in the working directory:
+// whether memory throttling is enabled. Read once per start by the scheduler
+// thread, rewritten at once in normal form, and sent to every plugin. A
+// missing or unusable file means throttling is enabled.
+
+#include <sys/stat.h>
+#include <tinyxml.h>
+
+#include "app/core.h"
+#include "bus/notice_document.h"
+
+namespace {
+
+const char kSettingsFile[] = "core.xml";
+
+// TinyXML aborts the process when asked to parse a directory, so anything but
+// a regular file (after links) counts as missing.
+bool isRegularFile(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// The "Throttling" attribute of the root's first "Memory" child, parsed as
+// "%d" (characters after the number are ignored). False when any of the three
+// is missing or the value does not start with a number.
+bool readThrottling(int& value) {
+    if (!isRegularFile(kSettingsFile)) return false;
+    TiXmlDocument document;
+    if (!document.LoadFile(kSettingsFile)) return false;
+    const TiXmlElement* root = document.RootElement();
+    if (root == nullptr) return false;
+    const TiXmlElement* memory = root->FirstChildElement("Memory");
+    return memory != nullptr && memory->QueryIntAttribute("Throttling", &value) == TIXML_SUCCESS;
+}
+
+}  // namespace
+
+bool Core::loadMemorySetting() {
+    int value = 1;
+    const bool enabled = !readThrottling(value) || value != 0;
+    saveMemorySetting(enabled);
+    return enabled;
+}
+
+void Core::saveMemorySetting(bool enabled) {
+    TiXmlDocument document;
+    TiXmlElement* root = addNoticeRoot(document);
+    root->SetAttribute("Delta", 0);
+    auto* memory = static_cast<TiXmlElement*>(root->LinkEndChild(new TiXmlElement("Memory")));
+    memory->SetAttribute("ID", asSigned32(CORE_ID));
+    memory->SetAttribute("Throttling", enabled ? 1 : 0);
+    // A file that cannot be written changes nothing: the setting applies and
+    // the plugins are told all the same.
+    document.SaveFile(kSettingsFile);
+    sendXml(document, MSG_TO_OTHERS);
+}

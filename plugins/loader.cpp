@@ -1,0 +1,166 @@
+#include "plugins/loader.h"
+
+#include <wx/datetime.h>
+#include <wx/dir.h>
+#include <wx/dynlib.h>
+#include <wx/log.h>
+
+#include <set>
+
+#include "app/core.h"
+#include "dispatch/plugin_thread.h"
+#include "plugins/status_document.h"
+
+namespace {
+
+// The plugin that always heads the table.
+constexpr std::uint64_t kFirstPluginId = 0x60000;
+
+// Milliseconds of wall-clock time that `call` takes.
+template <typename Call>
+std::int64_t timed(Call&& call) {
+    const wxDateTime before = wxDateTime::UNow();
+    call();
+    return (wxDateTime::UNow() - before).GetMilliseconds().GetValue();
+}
+
+PluginEntryPoint entryPoint(wxDynamicLibrary& library, const char* name) {
+    return reinterpret_cast<PluginEntryPoint>(library.RawGetSymbol(name));
+}
+
+// Every entry point but Load is optional at this stage, so the toolkit's
+// error line for an absent symbol is kept for Load alone.
+PluginEntryPoints resolveEntryPoints(wxDynamicLibrary& library) {
+    PluginEntryPoints entries;
+    if (library.HasSymbol("Load")) {
+        entries.Load = reinterpret_cast<PluginEntryPoint>(library.GetSymbol("Load"));
+    } else {
+        library.GetSymbol("Load");  // the toolkit names the library and the symbol
+    }
+    entries.Unload = entryPoint(library, "Unload");
+    entries.Open = entryPoint(library, "Open");
+    entries.Close = entryPoint(library, "Close");
+    entries.Read = entryPoint(library, "Read");
+    entries.Write = entryPoint(library, "Write");
+    entries.Seek = entryPoint(library, "Seek");
+    entries.IOCTL = entryPoint(library, "IOCTL");
+    return entries;
+}
+
+// Names the entry points that the core would call but the library lacks;
+// those calls are skipped. Told once, when the plugin is accepted.
+void reportMissingEntryPoints(const PluginRecord& plugin) {
+    wxString missing;
+    auto note = [&missing](PluginEntryPoint entry, bool needed, const char* name) {
+        if (needed && entry == nullptr) missing += (missing.empty() ? "" : ", ") + wxString(name);
+    };
+    const PluginEntryPoints& entries = plugin.entryPoints;
+    note(entries.Unload, true, "Unload");
+    note(entries.Open, true, "Open");
+    note(entries.Close, true, "Close");
+    note(entries.Read, plugin.info.readPolling != 0, "Read");
+    note(entries.Write, plugin.info.writeEvents != 0, "Write");
+    note(entries.IOCTL, true, "IOCTL");
+    if (!missing.empty()) {
+        wxLogWarning("plugin %s does not export %s; the core skips those calls",
+                     plugin.fileName, missing);
+    }
+}
+
+// Runs Load; false, with the reason logged, when the plugin rejects itself.
+bool callLoad(Core& core, PluginRecord& plugin) {
+    LoadContext context{sizeof(LoadContext), 3, &core, coreCallback};
+    std::int32_t result = 0;
+    plugin.info.size = sizeof(PluginInfo);
+    plugin.info.version = 1;
+    plugin.loadTime = timed([&] { result = plugin.entryPoints.Load(&context, &plugin.info); });
+    if (result == 0 && plugin.info.loadError == 0) return true;
+    wxLogError("plugin %s load returned %d error %d", plugin.fileName, result,
+               plugin.info.loadError);
+    return false;
+}
+
+void enterIntoTable(Core& core, PluginRecord plugin) {
+    PluginTable::Records records = core.plugins.edit();
+    const bool first = plugin.info.id == kFirstPluginId;
+    records.insert(first ? records.begin() : records.end(), std::move(plugin));
+    core.plugins.publish(std::move(records));
+}
+
+class Scan {
+public:
+    Scan(Core& core, const wxString& directory) : core(core), directory(directory) {}
+
+    void load(const wxString& fileName);
+
+private:
+    std::unique_ptr<wxDynamicLibrary> open(const wxString& fileName);
+
+    Core& core;
+    const wxString directory;
+    std::set<std::uint64_t> ids;  // every id accepted in this scan
+};
+
+std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
+    auto library = std::make_unique<wxDynamicLibrary>();
+    // Verbatim: the name as given, every symbol bound now, none made global.
+    if (library->Load(directory + "/" + fileName, wxDL_VERBATIM)) return library;
+    core.sendText(wxString::Format("Failed to load plugin: %s (missing dependency)", fileName)
+                      .utf8_string());
+    core.failedPlugins.push_back(fileName);
+    return nullptr;
+}
+
+void Scan::load(const wxString& fileName) {
+    std::unique_ptr<wxDynamicLibrary> library = open(fileName);
+    if (!library) return;
+    PluginRecord plugin;
+    plugin.entryPoints = resolveEntryPoints(*library);
+    if (plugin.entryPoints.Load == nullptr) return;
+    plugin.fileName = fileName;
+    if (!callLoad(core, plugin)) return;
+    if (!ids.insert(plugin.info.id).second) {
+        wxLogWarning("plugin %s ID 0x%08lX already loaded", fileName,
+                     static_cast<unsigned long>(plugin.info.id));
+        // Its Load succeeded and may have started threads that run in its
+        // code: the library stays mapped and nothing of it is called again.
+        library->Detach();
+        return;
+    }
+    plugin.library = std::make_shared<PluginLibrary>(std::move(library));
+    reportMissingEntryPoints(plugin);
+    if (plugin.info.ioctlOnLoad != 0) startIoctlWorker(core, plugin);
+    enterIntoTable(core, std::move(plugin));
+}
+
+void callOpen(PluginRecord& plugin) {
+    if (plugin.entryPoints.Open == nullptr) return;
+    OpenParams params{sizeof(OpenParams), 1, {}};
+    OpenResult result{sizeof(OpenResult), 1, {}};
+    plugin.openTime = timed([&] { plugin.openCode = plugin.entryPoints.Open(&params, &result); });
+}
+
+}  // namespace
+
+bool loadPlugins(Core& core) {
+    const wxString directory = core.exePath.GetPath() + "/plugins";
+    wxDir listing(directory);
+    if (!listing.IsOpened()) return false;
+    Scan scan(core, directory);
+    wxString fileName;
+    for (bool more = listing.GetFirst(&fileName, "*.so", wxDIR_FILES); more;
+         more = listing.GetNext(&fileName)) {
+        scan.load(fileName);
+    }
+    return true;
+}
+
+bool openPlugins(Core& core) {
+    PluginTable::Records records = core.plugins.edit();
+    for (PluginRecord& plugin : records) {
+        if (plugin.library) callOpen(plugin);
+    }
+    core.plugins.publish(records);
+    publishStatusDocument(core, records);
+    return true;
+}
