@@ -9,6 +9,7 @@
 
 #include "app/core.h"
 #include "dispatch/plugin_thread.h"
+#include "plugins/deployment_check.h"
 #include "plugins/status_document.h"
 
 namespace {
@@ -102,9 +103,11 @@ private:
 };
 
 std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
+    const wxString path = directory + "/" + fileName;
+    checkPluginFile(path);
     auto library = std::make_unique<wxDynamicLibrary>();
     // Verbatim: the name as given, every symbol bound now, none made global.
-    if (library->Load(directory + "/" + fileName, wxDL_VERBATIM)) return library;
+    if (library->Load(path, wxDL_VERBATIM)) return library;
     core.sendText(wxString::Format("Failed to load plugin: %s (missing dependency)", fileName)
                       .utf8_string());
     core.failedPlugins.push_back(fileName);
@@ -146,6 +149,7 @@ bool loadPlugins(Core& core) {
     const wxString directory = core.exePath.GetPath() + "/plugins";
     wxDir listing(directory);
     if (!listing.IsOpened()) return false;
+    checkPluginsDirectory(directory);
     Scan scan(core, directory);
     wxString fileName;
     for (bool more = listing.GetFirst(&fileName, "*.so", wxDIR_FILES); more;
