@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "app/core.h"
 #include "core_notices.h"
@@ -198,6 +200,23 @@ TEST_F(MemorySetting, ReadOnlyFileStillApplies) {
     EXPECT_FALSE(outcome.enabled);
     EXPECT_EQ(readFile(settingsPath()), original);
     expectSettingsNotice(outcome, 0);
+}
+
+// A FIFO has no writer to parse and, without a reader, would block anyone
+// who opens it for writing; the scheduler must not hang there.
+TEST_F(MemorySetting, FifoDoesNotBlockTheRewrite) {
+    ASSERT_EQ(mkfifo(settingsPath().c_str(), 0644), 0);
+    auto settling = std::async(std::launch::async, [this] { return settle(); });
+    if (settling.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Unblock the rewrite so that the test can end, then fail.
+        const int reader = open(settingsPath().c_str(), O_RDONLY | O_NONBLOCK);
+        settling.wait();
+        if (reader >= 0) close(reader);
+        FAIL() << "loadMemorySetting blocked on a FIFO named core.xml";
+    }
+    const Outcome outcome = settling.get();
+    EXPECT_TRUE(outcome.enabled);
+    expectSettingsNotice(outcome, 1);
 }
 
 // Started for real, the Core sends the settings document to every plugin
