@@ -3,8 +3,12 @@
 // thread, rewritten at once in normal form, and sent to every plugin. A
 // missing or unusable file means throttling is enabled.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "app/core.h"
 #include "bus/notice_document.h"
@@ -33,6 +37,23 @@ bool readThrottling(int& value) {
     return memory != nullptr && memory->QueryIntAttribute("Throttling", &value) == TIXML_SUCCESS;
 }
 
+// Writes the document over the file. Opening a FIFO for writing would wait
+// for a reader for ever and hang the scheduler thread (and with it the
+// Core's stop), so the file is opened without blocking; for regular files
+// and devices that changes nothing.
+bool saveSettings(const TiXmlDocument& document) {
+    const int descriptor =
+        open(kSettingsFile, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) return false;
+    std::FILE* file = fdopen(descriptor, "w");
+    if (file == nullptr) {
+        close(descriptor);
+        return false;
+    }
+    const bool printed = document.SaveFile(file);
+    return std::fclose(file) == 0 && printed;
+}
+
 }  // namespace
 
 bool Core::loadMemorySetting() {
@@ -51,6 +72,6 @@ void Core::saveMemorySetting(bool enabled) {
     memory->SetAttribute("Throttling", enabled ? 1 : 0);
     // A file that cannot be written changes nothing: the setting applies and
     // the plugins are told all the same.
-    document.SaveFile(kSettingsFile);
+    saveSettings(document);
     sendXml(document, MSG_TO_OTHERS);
 }
