@@ -12,7 +12,8 @@
 //                  host shim's record
 //   reports/       the sanitizer reports of every process
 //
-// Every launch preloads the host shim. Every process the launches forked is
+// Every launch preloads the host shim (and, in ThreadSanitizer builds,
+// select_through_poll.c). Every process the launches forked is
 // killed when the object goes, if it still runs (see DaemonGuard).
 #pragma once
 
