@@ -1,5 +1,7 @@
 #include "app/thread_log.h"
 
+#include <thread>
+
 namespace {
 
 // Passes each record on, unchanged, to the target it was given.
@@ -19,7 +21,11 @@ private:
 
 }  // namespace
 
-void ThreadLogScope::prepare() { wxLog::SetThreadActiveTarget(nullptr); }
+void ThreadLogScope::prepare() {
+    // The toolkit allows thread targets only on other threads, so a short-lived
+    // one asks for the bookkeeping; joining it publishes what it made.
+    std::thread([] { wxLog::SetThreadActiveTarget(nullptr); }).join();
+}
 
 ThreadLogScope::ThreadLogScope()
     // Asked before this thread has a target of its own, GetActiveTarget()

@@ -15,10 +15,10 @@
 
 class ThreadLogScope {
 public:
-    // Makes the toolkit's per-thread bookkeeping on the calling thread, which
-    // must be the main one, before any other thread exists. The toolkit
-    // creates it lazily, and two threads racing to create it first would
-    // each see the other's half-made state.
+    // Makes the toolkit's shared per-thread bookkeeping before the server's
+    // threads start. The toolkit creates it lazily, on the first thread that
+    // asks, and two threads racing to be first would each see the other's
+    // half-made state. Call on the main thread before starting any thread.
     static void prepare();
 
     ThreadLogScope();
