@@ -56,10 +56,11 @@ static void printLine(const char* text) {
 static const char* findTag(const char* from, const char* name) {
     const size_t length = strlen(name);
     for (const char* tag = strchr(from, '<'); tag != NULL; tag = strchr(tag + 1, '<')) {
+        if (strncmp(tag + 1, name, length) != 0) continue;
+        /* Read only once the name matched: the byte after it is then at
+         * most the terminator. */
         const char after = tag[1 + length];
-        if (strncmp(tag + 1, name, length) == 0 && (after == ' ' || after == '/' || after == '>')) {
-            return tag;
-        }
+        if (after == ' ' || after == '/' || after == '>') return tag;
     }
     return NULL;
 }
@@ -92,8 +93,9 @@ static int attribute(const char* tag, const char* name, char* out, size_t outSiz
     const char* end = strchr(tag, '>');
     const size_t length = strlen(name);
     for (const char* at = tag; end != NULL && (at = strstr(at, name)) != NULL && at < end; ++at) {
+        if (at[-1] != ' ' || at[length] != '=') continue;
         const char quote = at[length + 1];
-        if (at[-1] != ' ' || at[length] != '=' || (quote != '"' && quote != '\'')) continue;
+        if (quote != '"' && quote != '\'') continue;
         const char* value = at + length + 2;
         const char* close = strchr(value, quote);
         if (close == NULL || close > end) return 0;
