@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,45 +73,57 @@ inline std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-// The numbers of every line that matches `pattern` in full, keyed by the
-// first capture (a camera number); later lines replace earlier ones.
-inline std::map<std::uint32_t, std::vector<std::uint64_t>> numbersByCamera(
-    const std::string& output, const std::string& pattern) {
-    std::map<std::uint32_t, std::vector<std::uint64_t>> result;
-    const std::regex line(pattern);
-    for (const std::string& text : linesOf(output)) {
-        std::smatch match;
-        if (!std::regex_match(text, match, line)) continue;
-        std::vector<std::uint64_t> numbers;
-        for (std::size_t i = 2; i < match.size(); ++i) numbers.push_back(std::stoull(match[i]));
-        result[static_cast<std::uint32_t>(std::stoul(match[1]))] = numbers;
+using CameraNumbers = std::map<std::uint32_t, std::vector<std::uint64_t>>;
+
+// The camera number and the four numbers of every line that `format` (an
+// sscanf format: %u, then four %llu, then %n) reads in full; later lines
+// replace earlier ones. Unused numbers in a format stay 0.
+inline CameraNumbers numbersByCamera(const std::string& output, const char* format) {
+    CameraNumbers result;
+    for (const std::string& line : linesOf(output)) {
+        unsigned camera = 0;
+        unsigned long long numbers[4] = {};
+        int used = -1;
+        const int read = std::sscanf(line.c_str(), format, &camera, &numbers[0], &numbers[1],
+                                     &numbers[2], &numbers[3], &used);
+        if (read < 2 || used != static_cast<int>(line.size())) continue;
+        result[camera] = {numbers[0], numbers[1], numbers[2], numbers[3]};
     }
     return result;
 }
 
 // The camera simulator's closing lines: sent, accepted, refused, dropped.
-inline std::map<std::uint32_t, std::vector<std::uint64_t>> cameraReports(
-    const std::string& output) {
+inline CameraNumbers cameraReports(const std::string& output) {
     return numbersByCamera(output,
-                           "camera simulator: camera (\\d+): (\\d+) frames sent, (\\d+) accepted, "
-                           "(\\d+) refused, (\\d+) dropped before a key frame");
+                           "camera simulator: camera %u: %llu frames sent, %llu accepted, %llu "
+                           "refused, %llu dropped before a key frame%n");
 }
 
-// The recorder's closing lines, for files without write errors: received,
-// written, bytes.
-inline std::map<std::uint32_t, std::vector<std::uint64_t>> recorderReports(
-    const std::string& output) {
-    return numbersByCamera(
-        output, "recorder: camera (\\d+): (\\d+) frames received, (\\d+) written \\((\\d+) bytes\\) to .*");
+// The recorder's closing lines: received, written, bytes. A line that
+// reports write errors does not count.
+inline CameraNumbers recorderReports(const std::string& output) {
+    CameraNumbers result;
+    for (const std::string& line : linesOf(output)) {
+        unsigned camera = 0;
+        unsigned long long received = 0, written = 0, bytes = 0;
+        int used = -1;
+        if (std::sscanf(line.c_str(), "recorder: camera %u: %llu frames received, %llu written "
+                                      "(%llu bytes) to %n",
+                        &camera, &received, &written, &bytes, &used) != 4 ||
+            used < 0 || line.find(", with errors") != std::string::npos) {
+            continue;
+        }
+        result[camera] = {received, written, bytes};
+    }
+    return result;
 }
 
 // The playback client's lines for clean playbacks: frames back, first and
 // last number, frames the recorder sent.
-inline std::map<std::uint32_t, std::vector<std::uint64_t>> cleanPlaybacks(
-    const std::string& output) {
+inline CameraNumbers cleanPlaybacks(const std::string& output) {
     return numbersByCamera(output,
-                           "playback client: camera (\\d+): (\\d+) frames back \\(numbers (\\d+) "
-                           "to (\\d+)\\), all intact and in order; the recorder sent (\\d+)");
+                           "playback client: camera %u: %llu frames back (numbers %llu to %llu), "
+                           "all intact and in order; the recorder sent %llu%n");
 }
 
 // Checks a demo run's recordings in `directory` against what the plugins
@@ -121,8 +133,8 @@ inline std::map<std::uint32_t, std::vector<std::uint64_t>> cleanPlaybacks(
 inline std::map<std::uint32_t, Recording> expectCompleteRecordings(const std::string& output,
                                                                    const std::string& directory,
                                                                    std::uint32_t cameras) {
-    const auto sentByCamera = cameraReports(output);
-    const auto recordedByCamera = recorderReports(output);
+    const CameraNumbers sentByCamera = cameraReports(output);
+    const CameraNumbers recordedByCamera = recorderReports(output);
     std::map<std::uint32_t, Recording> recordings;
     EXPECT_EQ(sentByCamera.size(), cameras) << output;
     EXPECT_EQ(recordedByCamera.size(), cameras) << output;
