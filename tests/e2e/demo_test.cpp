@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "demo_reports.h"
+#include "foreground_server.h"
 #include "server_process.h"
 #include "temp_dir.h"
 
@@ -55,7 +56,8 @@ protected:
         options.arguments = {"-d"};
         options.home = root / "home";
         options.environment = sanitizerEnvironment(root.path());
-        server = std::make_unique<ServerProcess>(options, root.path());
+        server = startForeground(options, root.path());
+        ASSERT_TRUE(server);
     }
 
     // Polls the server's standard output until `done` holds for it.
@@ -64,7 +66,7 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < deadline) {
             if (done(server->output())) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (server->wait(std::chrono::milliseconds(50))) return done(server->output());
         }
         return false;
     }
@@ -86,11 +88,12 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST_F(Demo, RecordsEveryFrameThatReachesTheRecorderAndStopsCleanlyOnCtrlC) {
     useBuiltPlugins();
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     // The playback client asks for camera 1 three seconds after the start
     // and reports once the recorder has streamed it back.
-    ASSERT_TRUE(waitFor([](const std::string& out) { return contains(out, "playback client: camera 1:"); }))
-        << server->output() << server->errors();
+    ASSERT_TRUE(waitFor([](const std::string& out) {
+        return contains(out, "playback client: camera 1:");
+    })) << server->output() << server->errors();
     server->signal(SIGINT);
     expectCleanExit();
 
@@ -132,14 +135,15 @@ TEST_F(Demo, SettingsFilesShapeTheCamerasRecorderAndPlaybackAndEnterStops) {
               "directory = rec/custom\nreport_interval = 1\nslow_disk_ms = 5\n");
     writeFile(root / "plugins/playback_client.conf", "camera = 3\ndelay = 1\n");
     writeFile(root / "plugins/broken.so", "not a shared object");
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
 
     const std::string overrun = "refused (sequence overrun); resuming at the next key frame";
     ASSERT_TRUE(waitFor([&](const std::string& out) {
         const std::size_t refused = out.find(overrun);
         // A progress line after the refusal: frames after the reopening key
         // frame have been written.
-        return refused != std::string::npos && out.find("recorder: camera", refused) != std::string::npos &&
+        return refused != std::string::npos &&
+               out.find("recorder: camera", refused) != std::string::npos &&
                contains(out, "playback client: camera 3:");
     })) << server->output() << server->errors();
     server->writeInput("\n");
@@ -148,9 +152,11 @@ TEST_F(Demo, SettingsFilesShapeTheCamerasRecorderAndPlaybackAndEnterStops) {
     const std::string output = server->output();
     EXPECT_THAT(output, HasSubstr("camera simulator: 3 cameras, 100 frames/s, 2000 bytes a frame, "
                                   "a key frame every 10 frames"));
-    EXPECT_THAT(output, HasSubstr("console: core: Failed to load plugin: broken.so (missing dependency)"));
+    EXPECT_THAT(output,
+                HasSubstr("console: core: Failed to load plugin: broken.so (missing dependency)"));
     EXPECT_THAT(output, MatchesRegex(".*\nconsole:   broken.so +not loaded\n.*"));
-    EXPECT_THAT(output, MatchesRegex(".*\nrecorder: closing; [1-9][0-9]* frames still to write\n.*"));
+    EXPECT_THAT(output,
+                MatchesRegex(".*\nrecorder: closing; [1-9][0-9]* frames still to write\n.*"));
     EXPECT_THAT(readFile(root / "plugins.xml"),
                 HasSubstr("Filename=\"broken.so\" Opened=\"1\" OpenCode=\"79\""));
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "foreground_server.h"
 #include "server_process.h"
 #include "temp_dir.h"
 
@@ -57,7 +58,8 @@ std::string staged(const std::string& stage, const std::string& destination) {
 
 bool isExecutableFile(const std::string& path) {
     struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & S_IXUSR);
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           (status.st_mode & S_IXUSR) != 0;
 }
 
 std::string unitValue(const std::string& unit, const std::string& key) {
@@ -77,8 +79,12 @@ protected:
     }
 
     std::string prefix() const { return stage + TESSARD_INSTALL_PREFIX; }
-    std::string unitPath() const { return staged(stage, TESSARD_SYSTEMD_UNIT_DIR) + "/tessard.service"; }
-    std::string manPagePath() const { return staged(stage, TESSARD_MAN_DIR) + "/man8/tessard.8.gz"; }
+    std::string unitPath() const {
+        return staged(stage, TESSARD_SYSTEMD_UNIT_DIR) + "/tessard.service";
+    }
+    std::string manPagePath() const {
+        return staged(stage, TESSARD_MAN_DIR) + "/man8/tessard.8.gz";
+    }
 
     TempDir scratch;
     const std::string stage = scratch / "stage";
@@ -132,16 +138,17 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     options.arguments = {"-d"};
     options.home = scratch / "home";
     options.environment = sanitizerEnvironment(scratch.path());
-    ServerProcess server(options, scratch.path());
-    ASSERT_TRUE(server.waitForOutput("console: memory throttling is enabled (core.xml)"))
-        << server.output() << server.errors();
-    server.writeInput("\n");
-    const std::optional<int> status = server.wait(std::chrono::seconds(60));
+    const std::unique_ptr<ServerProcess> server = startForeground(options, scratch.path());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(server->waitForOutput("console: memory throttling is enabled (core.xml)"))
+        << server->output() << server->errors();
+    server->writeInput("\n");
+    const std::optional<int> status = server->wait(std::chrono::seconds(60));
     ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0) << server.errors();
+    EXPECT_EQ(*status, 0) << server->errors();
     EXPECT_EQ(sanitizerReports(scratch.path()), "");
 
-    EXPECT_THAT(server.output(), HasSubstr("console: plugin table: core 8.6.2.115651 (tessard)"));
+    EXPECT_THAT(server->output(), HasSubstr("console: plugin table: core 8.6.2.115651 (tessard)"));
     const std::string table = readFile(prefix() + "/plugins.xml");
     for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
         EXPECT_THAT(table, HasSubstr("Filename=\"" + std::string(example) +
@@ -178,7 +185,8 @@ TEST_F(InstalledTree, ManPageRendersWithoutWarnings) {
     EXPECT_EQ(render.status, 0) << render.output;
     EXPECT_EQ(render.output, "");
     const CommandResult text = run("MANWIDTH=200 man -l " + quoted(manPagePath()));
-    EXPECT_THAT(text.output, HasSubstr("tessard - core process of a video-surveillance recording server"));
+    EXPECT_THAT(text.output,
+                HasSubstr("tessard - core process of a video-surveillance recording server"));
 }
 
 TEST(DebianPackage, HoldsTheInstalledTreeTheUnitAndTheManPage) {
