@@ -75,7 +75,8 @@ static void unescape(const char* text, size_t length, char* out, size_t outSize)
         size_t consumed = 1;
         for (size_t e = 0; e < sizeof(entities) / sizeof(entities[0]); ++e) {
             const size_t entityLength = strlen(entities[e].entity);
-            if (i + entityLength <= length && strncmp(text + i, entities[e].entity, entityLength) == 0) {
+            if (i + entityLength <= length &&
+                strncmp(text + i, entities[e].entity, entityLength) == 0) {
                 character = entities[e].character;
                 consumed = entityLength;
                 break;
@@ -151,7 +152,8 @@ static void showPluginTable(const char* document) {
 static void formatTime(long seconds, char* out, size_t outSize) {
     const time_t time = (time_t)seconds;
     struct tm local;
-    if (localtime_r(&time, &local) == NULL || strftime(out, outSize, "%Y-%m-%d %H:%M:%S", &local) == 0) {
+    if (localtime_r(&time, &local) == NULL ||
+        strftime(out, outSize, "%Y-%m-%d %H:%M:%S", &local) == 0) {
         snprintf(out, outSize, "%ld", seconds);
     }
 }

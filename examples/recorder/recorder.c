@@ -195,9 +195,10 @@ static void reportProgress(void) {
     for (uint32_t camera = 1; camera <= MAX_CAMERAS; ++camera) {
         const CameraFile* file = &files[camera];
         if (file->written == 0 || used >= sizeof(line) - 64) continue;
-        used += (size_t)snprintf(line + used, sizeof(line) - used, "%scamera %u: %llu frames, %.1f MB",
-                                 used == 0 ? "" : "; ", camera,
-                                 (unsigned long long)file->written, (double)file->bytes / 1e6);
+        used += (size_t)snprintf(line + used, sizeof(line) - used,
+                                 "%scamera %u: %llu frames, %.1f MB", used == 0 ? "" : "; ",
+                                 camera, (unsigned long long)file->written,
+                                 (double)file->bytes / 1e6);
     }
     if (used > 0) examplePrint("recorder: %s", line);
 }
@@ -322,7 +323,8 @@ static int64_t streamRecording(uint32_t camera, uint64_t handle, int* error) {
     uint8_t* buffer = NULL;
     uint32_t capacity = 0;
     int64_t sent = 0;
-    for (uint32_t length; !atomic_load(&stopping) && (length = readFrame(fd, &buffer, &capacity));) {
+    for (uint32_t length;
+         !atomic_load(&stopping) && (length = readFrame(fd, &buffer, &capacity)) != 0;) {
         /* The core copies the frame, so the buffer is refilled at once. */
         if (sendPlayback(handle, EXAMPLE_TYPE_PLAYBACK_FRAME, buffer, length) != STATUS_OK) {
             sent = -1;
