@@ -3,8 +3,11 @@
 # Does nothing when every package is already present, so repeated runs are cheap.
 set -eu
 
+# The last line: what the packaging tests use (cpack's dependency scan,
+# systemd-analyze, man and groff).
 PACKAGES="build-essential cmake pkg-config libwxgtk3.2-dev libtinyxml-dev \
-libdaemon-dev libgoogle-perftools-dev libgtest-dev libgmock-dev"
+libdaemon-dev libgoogle-perftools-dev libgtest-dev libgmock-dev \
+file systemd man-db groff-base"
 
 missing=""
 for p in $PACKAGES; do

@@ -1,0 +1,220 @@
+// The installed server: what `cmake --install` puts into a staging
+// directory, example plugins built out of the tree against the installed
+// SDK through pkg-config, the installed server loading one of them, the
+// systemd unit, the man page and the Debian package.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "foreground_server.h"
+#include "server_process.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testing::StartsWith;
+
+struct CommandResult {
+    int status = -1;
+    std::string output;  // standard output and error together
+};
+
+// Runs `command` with sh; outside text must be quoted by the caller.
+CommandResult run(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen(("exec 2>&1; " + command).c_str(), "r");
+    if (pipe == nullptr) return result;
+    std::array<char, 4096> buffer;
+    for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
+        result.output.append(buffer.data(), got);
+    }
+    const int raw = pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return result;
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+// Where an install destination lands below the staging directory: absolute
+// ones as they are, relative ones below the prefix.
+std::string staged(const std::string& stage, const std::string& destination) {
+    if (!destination.empty() && destination[0] == '/') return stage + destination;
+    return stage + TESSARD_INSTALL_PREFIX + "/" + destination;
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           (status.st_mode & S_IXUSR) != 0;
+}
+
+std::string unitValue(const std::string& unit, const std::string& key) {
+    const std::size_t at = unit.find("\n" + key + "=");
+    if (at == std::string::npos) return "";
+    const std::size_t start = at + key.size() + 2;
+    return unit.substr(start, unit.find('\n', start) - start);
+}
+
+class InstalledTree : public testing::Test {
+protected:
+    void SetUp() override {
+        const CommandResult install = run("DESTDIR=" + quoted(stage) + " " +
+                                          quoted(TESSARD_CMAKE_COMMAND) + " --install " +
+                                          quoted(TESSARD_BUILD_DIR));
+        ASSERT_EQ(install.status, 0) << install.output;
+    }
+
+    std::string prefix() const { return stage + TESSARD_INSTALL_PREFIX; }
+    std::string unitPath() const {
+        return staged(stage, TESSARD_SYSTEMD_UNIT_DIR) + "/tessard.service";
+    }
+    std::string manPagePath() const {
+        return staged(stage, TESSARD_MAN_DIR) + "/man8/tessard.8.gz";
+    }
+
+    TempDir scratch;
+    const std::string stage = scratch / "stage";
+};
+
+TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFile) {
+    EXPECT_TRUE(isExecutableFile(prefix() + "/tessard"));
+    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+        EXPECT_TRUE(fs::is_regular_file(prefix() + "/plugins/" + example + ".so")) << example;
+        EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/examples/" + example + "/" +
+                                        example + ".c"))
+            << example;
+    }
+    EXPECT_EQ(readFile(prefix() + "/include/tessard_plugin.h"),
+              readFile(std::string(TESSARD_SOURCE_DIR) + "/sdk/tessard_plugin.h"));
+    EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/doc/plugin-guide.md"));
+    EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/doc/operator-guide.md"));
+
+    const std::string pkgConfig =
+        "PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") + " pkg-config ";
+    const CommandResult cflags = run(pkgConfig + "--cflags tessard-plugin");
+    ASSERT_EQ(cflags.status, 0) << cflags.output;
+    ASSERT_THAT(cflags.output, StartsWith("-I"));
+    const std::string includeDir = cflags.output.substr(2, cflags.output.find_first_of(" \n") - 2);
+    EXPECT_TRUE(fs::equivalent(includeDir, prefix() + "/include")) << cflags.output;
+    const CommandResult plugins = run(pkgConfig + "--variable=plugindir tessard-plugin");
+    EXPECT_TRUE(fs::equivalent(plugins.output.substr(0, plugins.output.find('\n')),
+                               prefix() + "/plugins"))
+        << plugins.output;
+}
+
+TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
+    // A plugin author's copy of the installed examples, built with the
+    // Makefile that comes with them.
+    const std::string sources = scratch / "sources";
+    fs::copy(prefix() + "/share/tessard/examples", sources, fs::copy_options::recursive);
+    const CommandResult make = run("PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") +
+                                   " make -s -C " + quoted(sources));
+    ASSERT_EQ(make.status, 0) << make.output;
+    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+        EXPECT_TRUE(fs::is_regular_file(sources + "/" + example + ".so")) << example;
+    }
+    // The console built here takes the installed one's place.
+    const std::string console = prefix() + "/plugins/console.so";
+    ASSERT_TRUE(fs::remove(console));
+    fs::copy_file(sources + "/console.so", console);
+
+    fs::create_directory(scratch / "home");
+    ServerOptions options;
+    options.program = prefix() + "/tessard";
+    options.arguments = {"-d"};
+    options.home = scratch / "home";
+    options.environment = sanitizerEnvironment(scratch.path());
+    const std::unique_ptr<ServerProcess> server = startForeground(options, scratch.path());
+    ASSERT_TRUE(server);
+    ASSERT_TRUE(server->waitForOutput("console: memory throttling is enabled (core.xml)"))
+        << server->output() << server->errors();
+    server->writeInput("\n");
+    const std::optional<int> status = server->wait(std::chrono::seconds(60));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << server->errors();
+    EXPECT_EQ(sanitizerReports(scratch.path()), "");
+
+    EXPECT_THAT(server->output(), HasSubstr("console: plugin table: core 8.6.2.115651 (tessard)"));
+    const std::string table = readFile(prefix() + "/plugins.xml");
+    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+        EXPECT_THAT(table, HasSubstr("Filename=\"" + std::string(example) +
+                                     ".so\" Opened=\"1\" OpenCode=\"0\""));
+    }
+    EXPECT_TRUE(fs::is_regular_file(prefix() + "/core.xml"));
+}
+
+TEST_F(InstalledTree, SystemdUnitStartsTheInstalledDaemonAndVerifies) {
+    const std::string unit = readFile(unitPath());
+    ASSERT_FALSE(unit.empty()) << unitPath();
+    EXPECT_EQ(unitValue(unit, "Type"), "forking");
+    EXPECT_EQ(unitValue(unit, "PIDFile"), "/run/tessard.pid");
+    EXPECT_EQ(unitValue(unit, "ExecStart"), std::string(TESSARD_INSTALL_PREFIX) + "/tessard");
+
+    // systemd-analyze checks that ExecStart names an executable on this
+    // machine; the copy it verifies names the staged one instead. Its man
+    // page check finds the staged man page through MANPATH.
+    fs::create_directory(scratch / "verify");
+    std::string copy = unit;
+    const std::string exec = "ExecStart=" + unitValue(unit, "ExecStart");
+    copy.replace(copy.find(exec), exec.size(), "ExecStart=" + prefix() + "/tessard");
+    writeFile(scratch / "verify/tessard.service", copy);
+    const CommandResult verify =
+        run("MANPATH=" + quoted(staged(stage, TESSARD_MAN_DIR)) + " systemd-analyze verify " +
+            quoted(scratch / "verify/tessard.service"));
+    EXPECT_EQ(verify.status, 0) << verify.output;
+    EXPECT_EQ(verify.output, "");
+}
+
+TEST_F(InstalledTree, ManPageRendersWithoutWarnings) {
+    const CommandResult render =
+        run("gzip -dc " + quoted(manPagePath()) + " | groff -man -Tutf8 -ww -z");
+    EXPECT_EQ(render.status, 0) << render.output;
+    EXPECT_EQ(render.output, "");
+    const CommandResult text = run("MANWIDTH=200 man -l " + quoted(manPagePath()));
+    EXPECT_THAT(text.output,
+                HasSubstr("tessard - core process of a video-surveillance recording server"));
+}
+
+TEST(DebianPackage, HoldsTheInstalledTreeTheUnitAndTheManPage) {
+    TempDir scratch;
+    const CommandResult pack =
+        run(quoted(TESSARD_CPACK_COMMAND) + " --config " +
+            quoted(std::string(TESSARD_BUILD_DIR) + "/CPackConfig.cmake") + " -G DEB -B " +
+            quoted(scratch.path()));
+    ASSERT_EQ(pack.status, 0) << pack.output;
+    const std::string package = scratch / "tessard_8.6.2_amd64.deb";
+    ASSERT_TRUE(fs::is_regular_file(package)) << pack.output;
+
+    const CommandResult contents = run("dpkg-deb -c " + quoted(package));
+    ASSERT_EQ(contents.status, 0) << contents.output;
+    for (const char* path :
+         {"./opt/tessard/tessard", "./opt/tessard/plugins/", "./opt/tessard/plugins/recorder.so",
+          "./opt/tessard/include/tessard_plugin.h", "./opt/tessard/lib/pkgconfig/tessard-plugin.pc",
+          "./lib/systemd/system/tessard.service", "./usr/share/man/man8/tessard.8.gz"}) {
+        EXPECT_THAT(contents.output, HasSubstr(std::string(" ") + path + "\n")) << path;
+    }
+    const CommandResult fields = run("dpkg-deb -f " + quoted(package) + " Package Version Depends");
+    EXPECT_THAT(fields.output, HasSubstr("Package: tessard\n"));
+    EXPECT_THAT(fields.output, HasSubstr("Version: 8.6.2\n"));
+    EXPECT_THAT(fields.output, HasSubstr("libdaemon0"));
+    EXPECT_THAT(fields.output, HasSubstr("libtinyxml"));
+    const CommandResult unit = run("dpkg-deb --fsys-tarfile " + quoted(package) +
+                                   " | tar -xOf - ./lib/systemd/system/tessard.service");
+    EXPECT_EQ(unitValue(unit.output, "ExecStart"), "/opt/tessard/tessard");
+}
+
+}  // namespace
