@@ -43,6 +43,7 @@ Core::~Core() {
 bool Core::start() {
     ThreadLogScope::prepare();
     eventQueue.clearWakeups();
+    replies.reopen();
     plugins.clear();
     loadPlugins(*this);
     openPlugins(*this);
@@ -58,6 +59,10 @@ void Core::stop() {
     // that is closing.
     stopThread(schedulerThread, [] {});
     stopThread(eventHandlerThread, [this] { eventQueue.wake(); });
+    // With the fan-out gone no payload is freed any more, so a reader worker
+    // waiting to send its next one would wait through its plugin's Close:
+    // it is woken, and its further answers are refused.
+    replies.closeAll();
     closePlugins(*this);
     unloadPlugins(*this);
     plugins.clear();

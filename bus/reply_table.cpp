@@ -14,7 +14,7 @@ void ReplyTable::revive(std::uint64_t handle) {
 
 ReplySlot* ReplyTable::slotForSender(std::uint64_t handle) {
     std::lock_guard<std::mutex> hold(replyLock);
-    if (cancelledHandles.count(handle) != 0) return nullptr;
+    if (closed || cancelledHandles.count(handle) != 0) return nullptr;
     auto entry = replyWaiters.find(pt::currentThread());
     return entry == replyWaiters.end() ? nullptr : entry->second.get();
 }
@@ -37,6 +37,17 @@ void ReplyTable::closeSlot() {
     if (entry == replyWaiters.end()) return;
     if (entry->second->buffer != nullptr) --inFlight;
     replyWaiters.erase(entry);
+}
+
+void ReplyTable::closeAll() {
+    std::lock_guard<std::mutex> hold(replyLock);
+    closed = true;
+    for (auto& [thread, slot] : replyWaiters) slot->semaphore.post();
+}
+
+void ReplyTable::reopen() {
+    std::lock_guard<std::mutex> hold(replyLock);
+    closed = false;
 }
 
 void ReplyTable::payloadFreed(const void* payload) {

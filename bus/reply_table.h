@@ -45,6 +45,12 @@ public:
     void openSlot();
     void closeSlot();
 
+    // From now on every message that carries a handle is refused, and every
+    // reader waiting to send is woken: once the event handler has stopped,
+    // nothing would free their payloads any more. reopen() undoes it.
+    void closeAll();
+    void reopen();
+
     // `payload` is about to be freed: every slot waiting for it may send its
     // next payload. Called before the buffer is freed, so that its address
     // cannot yet belong to another slot's payload.
@@ -57,6 +63,7 @@ private:
     std::mutex replyLock;
     std::set<std::uint64_t> cancelledHandles;                    // guarded by replyLock
     std::map<pthread_t, std::unique_ptr<ReplySlot>> replyWaiters;  // guarded by replyLock
+    bool closed = false;                                           // guarded by replyLock
     // How many slots have a payload in flight, so that freeing a payload no
     // reader sent skips the lock. Changed under replyLock.
     std::atomic<int> inFlight{0};

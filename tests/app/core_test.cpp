@@ -7,8 +7,11 @@
 
 #include <chrono>
 #include <future>
+#include <mutex>
+#include <vector>
 
 #include "counting_allocator.h"
+#include "log_capture.h"
 #include "dispatch/event_handler_thread.h"
 #include "messages.h"
 #include "monitor/scheduler_thread.h"
@@ -144,6 +147,58 @@ TEST_F(CoreLifecycle, RetainedPayloadIsFreedWithTheCore) {
         EXPECT_GE(allocator.liveBlocks(), 1);
     }
     EXPECT_EQ(allocator.liveBlocks(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A reader worker whose previous answer is still held (here by a plugin that
+// retains it for good) waits to send its next one. Once the fan-out has
+// stopped nothing frees that answer, so the stop wakes the reader and
+// refuses its further answers; the stop then needs no grace period.
+TEST_F(CoreLifecycle, StopReleasesAReaderWaitingToSend) {
+    constexpr std::uint64_t kReaderId = 0x2001;
+    constexpr std::uint64_t kHandle = 7;
+    ProbeControl& keeper = subscribedProbe("keeper.so", 0x2002);
+    keeper.behaviour.retainWrites = true;
+    ProbeControl& reader = probeNamed("reader.so");
+    reader.behaviour.info = pluginInfo(kReaderId);
+    reader.behaviour.info.readPolling = 1;
+    reader.behaviour.info.eventMasks[1] = UINT64_MAX;
+    std::mutex lock;
+    std::vector<std::int32_t> answers;
+    reader.behaviour.onRead = [&](ProbeControl& self, const ReadRequest& request) {
+        if (request.handle != kHandle) return;
+        const std::string frame(128, 'r');
+        for (;;) {
+            CoreMessage answer = message(kReaderId, MSG_SELECT_1, kTestType, &frame);
+            answer.handle = kHandle;
+            const std::int32_t status = self.send(answer);
+            std::lock_guard<std::mutex> hold(lock);
+            answers.push_back(status);
+            if (status != STATUS_OK) return;
+        }
+    };
+    folder.install("probe", "keeper.so");
+    folder.install("probe", "reader.so");
+    LogCapture log;
+    Core core(folder.exePath(), allocator);
+    core.start();
+    CoreMessage request = message(0, MSG_SELECT_1, kTestType);
+    request.handle = kHandle;
+    CoreStatus status{sizeof(CoreStatus), 1, 0};
+    core.routeMessage(&request, &status);
+    // The first answer reaches the keeper; the second waits for it.
+    ASSERT_TRUE(keeper.waitFor(ProbeEntry::Write, 1));
+
+    auto stopping = std::async(std::launch::async, [&] { core.stop(); });
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(8)), std::future_status::ready)
+        << "the stop waited for the blocked reader";
+    EXPECT_EQ(log.countContaining("still runs a call"), 0u);
+    std::lock_guard<std::mutex> hold(lock);
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers.back(), STATUS_CANCELLED);
 }
 
 }  // namespace
