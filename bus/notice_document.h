@@ -13,6 +13,12 @@ class TiXmlElement;
 // returns the root.
 TiXmlElement* addNoticeRoot(TiXmlDocument& document);
 
+// Writes the document over the file at `path`, in TinyXML's indented form.
+// A FIFO in the file's place would make opening it wait for a reader for
+// ever, so it is opened without blocking; files and devices are written as
+// usual. False when the file could not be written.
+bool saveDocument(const TiXmlDocument& document, const char* path);
+
 // The low 32 bits of `value`, read as a signed number: how the documents
 // print ids and times.
 constexpr int asSigned32(std::uint64_t value) {

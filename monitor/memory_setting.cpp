@@ -3,26 +3,15 @@
 // thread, rewritten at once in normal form, and sent to every plugin. A
 // missing or unusable file means throttling is enabled.
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <tinyxml.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 #include "app/core.h"
+#include "app/regular_file.h"
 #include "bus/notice_document.h"
 
 namespace {
 
 const char kSettingsFile[] = "core.xml";
-
-// TinyXML aborts the process when asked to parse a directory, so anything but
-// a regular file (after links) counts as missing.
-bool isRegularFile(const char* path) {
-    struct stat status;
-    return stat(path, &status) == 0 && S_ISREG(status.st_mode);
-}
 
 // The "Throttling" attribute of the root's first "Memory" child, parsed as
 // "%d" (characters after the number are ignored). False when any of the three
@@ -35,23 +24,6 @@ bool readThrottling(int& value) {
     if (root == nullptr) return false;
     const TiXmlElement* memory = root->FirstChildElement("Memory");
     return memory != nullptr && memory->QueryIntAttribute("Throttling", &value) == TIXML_SUCCESS;
-}
-
-// Writes the document over the file. Opening a FIFO for writing would wait
-// for a reader for ever and hang the scheduler thread (and with it the
-// Core's stop), so the file is opened without blocking; for regular files
-// and devices that changes nothing.
-bool saveSettings(const TiXmlDocument& document) {
-    const int descriptor =
-        open(kSettingsFile, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (descriptor < 0) return false;
-    std::FILE* file = fdopen(descriptor, "w");
-    if (file == nullptr) {
-        close(descriptor);
-        return false;
-    }
-    const bool printed = document.SaveFile(file);
-    return std::fclose(file) == 0 && printed;
 }
 
 }  // namespace
@@ -72,6 +44,6 @@ void Core::saveMemorySetting(bool enabled) {
     memory->SetAttribute("Throttling", enabled ? 1 : 0);
     // A file that cannot be written changes nothing: the setting applies and
     // the plugins are told all the same.
-    saveSettings(document);
+    saveDocument(document, kSettingsFile);
     sendXml(document, MSG_TO_OTHERS);
 }

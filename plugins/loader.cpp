@@ -8,6 +8,7 @@
 #include <set>
 
 #include "app/core.h"
+#include "app/regular_file.h"
 #include "dispatch/plugin_thread.h"
 #include "plugins/deployment_check.h"
 #include "plugins/status_document.h"
@@ -106,8 +107,11 @@ std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
     const wxString path = directory + "/" + fileName;
     checkPluginFile(path);
     auto library = std::make_unique<wxDynamicLibrary>();
+    // A FIFO would make the dynamic loader wait for a writer for ever.
+    const bool regular = isRegularFile(path.fn_str());
+    if (!regular) wxLogError("plugin %s is not a regular file; it is not loaded", path);
     // Verbatim: the name as given, every symbol bound now, none made global.
-    if (library->Load(path, wxDL_VERBATIM)) return library;
+    if (regular && library->Load(path, wxDL_VERBATIM)) return library;
     core.sendText(wxString::Format("Failed to load plugin: %s (missing dependency)", fileName)
                       .utf8_string());
     core.failedPlugins.push_back(fileName);

@@ -72,6 +72,6 @@ void buildStatusDocument(TiXmlDocument& document, const Core& core,
 void publishStatusDocument(Core& core, const PluginTable::Records& records) {
     TiXmlDocument document;
     buildStatusDocument(document, core, records);
-    if (!document.SaveFile(kStatusFile)) wxLogWarning("Could not write %s", kStatusFile);
+    if (!saveDocument(document, kStatusFile)) wxLogWarning("Could not write %s", kStatusFile);
     core.sendXml(document, MSG_TO_OTHERS);
 }
