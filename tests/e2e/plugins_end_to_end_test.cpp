@@ -1,0 +1,231 @@
+// One run of the real executable in the foreground with three small C
+// plugins that exchange messages through it: a producer that sends events
+// from its own thread, a consumer that retains every payload and gives it
+// back later from its own thread, and a reader that answers a read request
+// from the worker the core starts for it, one answer in flight at a time.
+// Each plugin writes what it sees into a log file of its own
+// (test_plugins/life_plugin.h); the test reads those logs, the status
+// document beside the executable and the server's exit status.
+//
+// The executable is linked into a directory of its own with a "plugins"
+// directory beside it, and runs with its own HOME and working directory.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "plugin_folder.h"
+#include "server_process.h"
+#include "temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Texts = std::vector<std::string>;
+
+constexpr int kEvents = 12;
+constexpr int kAnswers = 4;
+
+struct LogLine {
+    unsigned long long time;  // CLOCK_MONOTONIC nanoseconds
+    std::string text;
+};
+
+std::vector<LogLine> readLog(const std::string& path) {
+    std::vector<LogLine> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto space = line.find(' ');
+        if (space == std::string::npos) continue;
+        lines.push_back({std::stoull(line.substr(0, space)), line.substr(space + 1)});
+    }
+    return lines;
+}
+
+Texts textsOf(const std::vector<LogLine>& lines) {
+    Texts texts;
+    for (const LogLine& line : lines) texts.push_back(line.text);
+    return texts;
+}
+
+Texts startingWith(const std::vector<LogLine>& lines, const std::string& prefix) {
+    Texts texts;
+    for (const LogLine& line : lines) {
+        if (line.text.rfind(prefix, 0) == 0) texts.push_back(line.text);
+    }
+    return texts;
+}
+
+// The time of the one line reading `text`; a failure when there is none.
+unsigned long long timeOf(const std::vector<LogLine>& lines, const std::string& text) {
+    for (const LogLine& line : lines) {
+        if (line.text == text) return line.time;
+    }
+    ADD_FAILURE() << "no line \"" << text << "\"";
+    return 0;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+std::string two(int number) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", number);
+    return text;
+}
+
+class PluginsEndToEnd : public testing::Test {
+protected:
+    PluginsEndToEnd() {
+        for (const std::string& directory : {server, server + "/plugins", home, logs, output}) {
+            std::filesystem::create_directories(directory);
+        }
+        std::filesystem::create_symlink(serverExecutable(), server + "/tessard");
+        for (const char* plugin : {"life_producer", "life_consumer", "life_reader"}) {
+            std::filesystem::copy_file(testPluginPath(plugin),
+                                       server + "/plugins/" + plugin + ".so");
+        }
+    }
+
+    ServerOptions options() const {
+        ServerOptions options;
+        options.program = server + "/tessard";
+        options.arguments = {"-d"};
+        // Not the executable's directory: the server must find its plugins
+        // beside itself, and write its files there.
+        options.workingDirectory = scratch.path();
+        options.home = home;
+        options.environment = sanitizerEnvironment(output);
+        options.environment["LIFE_LOG_DIR"] = logs;
+        return options;
+    }
+
+    std::vector<LogLine> log(const std::string& plugin) const {
+        return readLog(logs + "/" + plugin + ".log");
+    }
+
+    TempDir scratch;
+    const std::string server = scratch / "server";
+    const std::string home = scratch / "home";
+    const std::string logs = scratch / "logs";
+    const std::string output = scratch / "output";
+};
+
+TEST_F(PluginsEndToEnd, PluginsExchangeMessagesThroughTheForegroundServer) {
+    ServerProcess process(options(), output);
+    const bool settled = waitUntil(
+        [&] {
+            return startingWith(log("life_consumer"), "release ").size() ==
+                       static_cast<std::size_t>(kEvents + kAnswers) &&
+                   !startingWith(log("life_reader"), "read done").empty();
+        },
+        60s);
+    EXPECT_TRUE(settled) << "stdout:\n" << process.output() << "\nstderr:\n" << process.errors();
+    process.writeInput("\n");
+    const std::optional<int> status = process.wait(60s);
+    ASSERT_TRUE(status.has_value()) << "the server did not stop";
+    EXPECT_EQ(*status, 0) << process.errors();
+    EXPECT_EQ(sanitizerReports(output), "");
+    EXPECT_NE(process.output().find("starting the core..."), std::string::npos);
+    EXPECT_NE(process.output().find("stopping the core..."), std::string::npos);
+    EXPECT_EQ(process.errors(), "") << "the server complained";
+
+    const std::vector<LogLine> producer = log("life_producer");
+    const std::vector<LogLine> consumer = log("life_consumer");
+    const std::vector<LogLine> reader = log("life_reader");
+    const std::string loaded = "load context=24/3 info=112/1";
+
+    // The producer: its events and the request, all accepted, from the
+    // moment the status document reached it.
+    Texts expectedProducer{loaded, "open", "status document"};
+    for (int number = 1; number <= kEvents; ++number) {
+        expectedProducer.push_back("sent event " + two(number) + " status=0");
+    }
+    expectedProducer.insert(expectedProducer.end(), {"sent request status=0", "close", "unload"});
+    EXPECT_EQ(textsOf(producer), expectedProducer);
+
+    // The consumer: every event, then every answer, in the order sent, each
+    // given back with its contents intact after it arrived.
+    Texts writes;
+    Texts releases;
+    for (int number = 1; number <= kEvents; ++number) {
+        writes.push_back("write event " + two(number) + " source=4c1f0001 handle=0 extra=" +
+                         std::to_string(number));
+        releases.push_back("release event " + two(number) + " status=0");
+    }
+    for (int number = 1; number <= kAnswers; ++number) {
+        writes.push_back("write answer " + std::to_string(number) + " source=4c1f0003 handle=5eed extra=0");
+        releases.push_back("release answer " + std::to_string(number) + " status=0");
+    }
+    EXPECT_EQ(startingWith(consumer, "write "), writes);
+    EXPECT_EQ(startingWith(consumer, "release "), releases);
+    for (std::size_t index = 0; index < writes.size(); ++index) {
+        EXPECT_LE(timeOf(consumer, writes[index]), timeOf(consumer, releases[index])) << releases[index];
+    }
+    EXPECT_EQ(startingWith(consumer, "status document").size(), 1u);
+    const Texts consumerTexts = textsOf(consumer);
+    ASSERT_GE(consumerTexts.size(), 4u);
+    EXPECT_EQ(Texts(consumerTexts.begin(), consumerTexts.begin() + 2), (Texts{loaded, "open"}));
+    EXPECT_EQ(Texts(consumerTexts.end() - 2, consumerTexts.end()), (Texts{"close", "unload"}));
+
+    // The reader: the scheduler's start-up Read and the request, both on a
+    // worker; each answer returns only once the consumer gave back the one
+    // before.
+    const Texts reads = startingWith(reader, "read handle=");
+    EXPECT_EQ(std::multiset<std::string>(reads.begin(), reads.end()),
+              (std::multiset<std::string>{"read handle=0 length=0 payload= worker=yes",
+                                          "read handle=5eed length=9 payload=answers=4 worker=yes"}));
+    Texts answered;
+    for (int number = 1; number <= kAnswers; ++number) {
+        answered.push_back("answered " + std::to_string(number) + " status=0");
+    }
+    EXPECT_EQ(startingWith(reader, "answered "), answered);
+    for (int number = 1; number < kAnswers; ++number) {
+        EXPECT_GT(timeOf(reader, answered[number]),
+                  timeOf(consumer, "release answer " + std::to_string(number) + " status=0"))
+            << "answer " << number + 1 << " went out while answer " << number << " was held";
+    }
+    EXPECT_LT(timeOf(reader, answered.back()), timeOf(reader, "read done"));
+    const Texts readerTexts = textsOf(reader);
+    ASSERT_GE(readerTexts.size(), 4u);
+    EXPECT_EQ(Texts(readerTexts.begin(), readerTexts.begin() + 2), (Texts{loaded, "open"}));
+    EXPECT_EQ(Texts(readerTexts.end() - 2, readerTexts.end()), (Texts{"close", "unload"}));
+
+    // Closed in descending close key: producer, consumer, reader.
+    EXPECT_LT(timeOf(producer, "close"), timeOf(consumer, "close"));
+    EXPECT_LT(timeOf(consumer, "close"), timeOf(reader, "close"));
+    EXPECT_LT(timeOf(reader, "close"), timeOf(producer, "unload"));
+
+    const std::string document = readFile(server + "/plugins.xml");
+    for (const auto& [file, id] : std::map<std::string, std::uint64_t>{
+             {"life_producer.so", 0x4C1F0001}, {"life_consumer.so", 0x4C1F0002},
+             {"life_reader.so", 0x4C1F0003}}) {
+        EXPECT_NE(document.find("<Plugin ID=\"" + std::to_string(id) + "\" Filename=\"" + file +
+                                "\" Opened=\"1\" OpenCode=\"0\" LoadTime=\""),
+                  std::string::npos)
+            << file << " is not listed in\n" << document;
+    }
+    std::size_t pluginElements = 0;
+    for (auto at = document.find("<Plugin "); at != std::string::npos;
+         at = document.find("<Plugin ", at + 1)) {
+        ++pluginElements;
+    }
+    EXPECT_EQ(pluginElements, 4u) << document;
+    EXPECT_FALSE(fileExists(scratch / "plugins.xml")) << "written into the working directory";
+}
+
+}  // namespace
