@@ -118,6 +118,14 @@ protected:
         return readLog(logs + "/" + plugin + ".log");
     }
 
+    // Every payload given back and every answer sent: nothing is left to
+    // happen before the stop.
+    bool settled() const {
+        return startingWith(log("life_consumer"), "release ").size() ==
+                   static_cast<std::size_t>(kEvents + kAnswers) &&
+               !startingWith(log("life_reader"), "read done").empty();
+    }
+
     TempDir scratch;
     const std::string server = scratch / "server";
     const std::string home = scratch / "home";
@@ -125,16 +133,102 @@ protected:
     const std::string output = scratch / "output";
 };
 
+const std::string kLoaded = "load context=24/3 info=112/1";
+
+// A life plugin's log opens with Load and Open and ends with Close and
+// Unload.
+void expectLifeCycle(const std::vector<LogLine>& lines, const std::string& plugin) {
+    const Texts texts = textsOf(lines);
+    ASSERT_GE(texts.size(), 4u) << plugin;
+    EXPECT_EQ(Texts(texts.begin(), texts.begin() + 2), (Texts{kLoaded, "open"})) << plugin;
+    EXPECT_EQ(Texts(texts.end() - 2, texts.end()), (Texts{"close", "unload"})) << plugin;
+}
+
+// The producer's events and request were all accepted, from the moment the
+// status document reached it.
+void expectProducerLog(const std::vector<LogLine>& producer) {
+    Texts expected{kLoaded, "open", "status document"};
+    for (int number = 1; number <= kEvents; ++number) {
+        expected.push_back("sent event " + two(number) + " status=0");
+    }
+    expected.insert(expected.end(), {"sent request status=0", "close", "unload"});
+    EXPECT_EQ(textsOf(producer), expected);
+}
+
+// The consumer got every event, then every answer, in the order sent, and
+// gave each back after it arrived, its contents still intact.
+void expectConsumerLog(const std::vector<LogLine>& consumer) {
+    Texts writes;
+    Texts releases;
+    for (int number = 1; number <= kEvents; ++number) {
+        writes.push_back("write event " + two(number) +
+                         " source=4c1f0001 handle=0 extra=" + std::to_string(number));
+        releases.push_back("release event " + two(number) + " status=0");
+    }
+    for (int number = 1; number <= kAnswers; ++number) {
+        writes.push_back("write answer " + std::to_string(number) +
+                         " source=4c1f0003 handle=5eed extra=0");
+        releases.push_back("release answer " + std::to_string(number) + " status=0");
+    }
+    EXPECT_EQ(startingWith(consumer, "write "), writes);
+    EXPECT_EQ(startingWith(consumer, "release "), releases);
+    for (std::size_t index = 0; index < writes.size(); ++index) {
+        EXPECT_LE(timeOf(consumer, writes[index]), timeOf(consumer, releases[index]))
+            << releases[index];
+    }
+    EXPECT_EQ(startingWith(consumer, "status document").size(), 1u);
+    expectLifeCycle(consumer, "life_consumer");
+}
+
+// The reader had the scheduler's start-up Read and the request, both on a
+// worker; each answer went out only once the consumer had given back the
+// one before.
+void expectReaderLog(const std::vector<LogLine>& reader, const std::vector<LogLine>& consumer) {
+    const Texts reads = startingWith(reader, "read handle=");
+    EXPECT_EQ(
+        std::multiset<std::string>(reads.begin(), reads.end()),
+        (std::multiset<std::string>{"read handle=0 length=0 payload= worker=yes",
+                                    "read handle=5eed length=9 payload=answers=4 worker=yes"}));
+    Texts answered;
+    for (int number = 1; number <= kAnswers; ++number) {
+        answered.push_back("answered " + std::to_string(number) + " status=0");
+    }
+    EXPECT_EQ(startingWith(reader, "answered "), answered);
+    for (int number = 1; number < kAnswers; ++number) {
+        EXPECT_GT(timeOf(reader, answered[number]),
+                  timeOf(consumer, "release answer " + std::to_string(number) + " status=0"))
+            << "answer " << number + 1 << " went out while answer " << number << " was held";
+    }
+    EXPECT_LT(timeOf(reader, answered.back()), timeOf(reader, "read done"));
+    expectLifeCycle(reader, "life_reader");
+}
+
+// "plugins.xml" beside the executable lists the core and the three plugins,
+// each opened without error.
+void expectStatusDocument(const std::string& document) {
+    const std::map<std::string, std::uint64_t> ids{{"life_producer.so", 0x4C1F0001},
+                                                   {"life_consumer.so", 0x4C1F0002},
+                                                   {"life_reader.so", 0x4C1F0003}};
+    for (const auto& [file, id] : ids) {
+        EXPECT_NE(document.find("<Plugin ID=\"" + std::to_string(id) + "\" Filename=\"" + file +
+                                "\" Opened=\"1\" OpenCode=\"0\" LoadTime=\""),
+                  std::string::npos)
+            << file << " is not listed in\n"
+            << document;
+    }
+    std::size_t pluginElements = 0;
+    for (auto at = document.find("<Plugin "); at != std::string::npos;
+         at = document.find("<Plugin ", at + 1)) {
+        ++pluginElements;
+    }
+    EXPECT_EQ(pluginElements, 4u) << document;
+}
+
 TEST_F(PluginsEndToEnd, PluginsExchangeMessagesThroughTheForegroundServer) {
     ServerProcess process(options(), output);
-    const bool settled = waitUntil(
-        [&] {
-            return startingWith(log("life_consumer"), "release ").size() ==
-                       static_cast<std::size_t>(kEvents + kAnswers) &&
-                   !startingWith(log("life_reader"), "read done").empty();
-        },
-        60s);
-    EXPECT_TRUE(settled) << "stdout:\n" << process.output() << "\nstderr:\n" << process.errors();
+    EXPECT_TRUE(waitUntil([&] { return settled(); }, 60s)) << "stdout:\n"
+                                                           << process.output() << "\nstderr:\n"
+                                                           << process.errors();
     process.writeInput("\n");
     const std::optional<int> status = process.wait(60s);
     ASSERT_TRUE(status.has_value()) << "the server did not stop";
@@ -147,84 +241,14 @@ TEST_F(PluginsEndToEnd, PluginsExchangeMessagesThroughTheForegroundServer) {
     const std::vector<LogLine> producer = log("life_producer");
     const std::vector<LogLine> consumer = log("life_consumer");
     const std::vector<LogLine> reader = log("life_reader");
-    const std::string loaded = "load context=24/3 info=112/1";
-
-    // The producer: its events and the request, all accepted, from the
-    // moment the status document reached it.
-    Texts expectedProducer{loaded, "open", "status document"};
-    for (int number = 1; number <= kEvents; ++number) {
-        expectedProducer.push_back("sent event " + two(number) + " status=0");
-    }
-    expectedProducer.insert(expectedProducer.end(), {"sent request status=0", "close", "unload"});
-    EXPECT_EQ(textsOf(producer), expectedProducer);
-
-    // The consumer: every event, then every answer, in the order sent, each
-    // given back with its contents intact after it arrived.
-    Texts writes;
-    Texts releases;
-    for (int number = 1; number <= kEvents; ++number) {
-        writes.push_back("write event " + two(number) + " source=4c1f0001 handle=0 extra=" +
-                         std::to_string(number));
-        releases.push_back("release event " + two(number) + " status=0");
-    }
-    for (int number = 1; number <= kAnswers; ++number) {
-        writes.push_back("write answer " + std::to_string(number) + " source=4c1f0003 handle=5eed extra=0");
-        releases.push_back("release answer " + std::to_string(number) + " status=0");
-    }
-    EXPECT_EQ(startingWith(consumer, "write "), writes);
-    EXPECT_EQ(startingWith(consumer, "release "), releases);
-    for (std::size_t index = 0; index < writes.size(); ++index) {
-        EXPECT_LE(timeOf(consumer, writes[index]), timeOf(consumer, releases[index])) << releases[index];
-    }
-    EXPECT_EQ(startingWith(consumer, "status document").size(), 1u);
-    const Texts consumerTexts = textsOf(consumer);
-    ASSERT_GE(consumerTexts.size(), 4u);
-    EXPECT_EQ(Texts(consumerTexts.begin(), consumerTexts.begin() + 2), (Texts{loaded, "open"}));
-    EXPECT_EQ(Texts(consumerTexts.end() - 2, consumerTexts.end()), (Texts{"close", "unload"}));
-
-    // The reader: the scheduler's start-up Read and the request, both on a
-    // worker; each answer returns only once the consumer gave back the one
-    // before.
-    const Texts reads = startingWith(reader, "read handle=");
-    EXPECT_EQ(std::multiset<std::string>(reads.begin(), reads.end()),
-              (std::multiset<std::string>{"read handle=0 length=0 payload= worker=yes",
-                                          "read handle=5eed length=9 payload=answers=4 worker=yes"}));
-    Texts answered;
-    for (int number = 1; number <= kAnswers; ++number) {
-        answered.push_back("answered " + std::to_string(number) + " status=0");
-    }
-    EXPECT_EQ(startingWith(reader, "answered "), answered);
-    for (int number = 1; number < kAnswers; ++number) {
-        EXPECT_GT(timeOf(reader, answered[number]),
-                  timeOf(consumer, "release answer " + std::to_string(number) + " status=0"))
-            << "answer " << number + 1 << " went out while answer " << number << " was held";
-    }
-    EXPECT_LT(timeOf(reader, answered.back()), timeOf(reader, "read done"));
-    const Texts readerTexts = textsOf(reader);
-    ASSERT_GE(readerTexts.size(), 4u);
-    EXPECT_EQ(Texts(readerTexts.begin(), readerTexts.begin() + 2), (Texts{loaded, "open"}));
-    EXPECT_EQ(Texts(readerTexts.end() - 2, readerTexts.end()), (Texts{"close", "unload"}));
-
-    // Closed in descending close key: producer, consumer, reader.
+    expectProducerLog(producer);
+    expectConsumerLog(consumer);
+    expectReaderLog(reader, consumer);
+    // Closed in descending close key, all before the first Unload.
     EXPECT_LT(timeOf(producer, "close"), timeOf(consumer, "close"));
     EXPECT_LT(timeOf(consumer, "close"), timeOf(reader, "close"));
     EXPECT_LT(timeOf(reader, "close"), timeOf(producer, "unload"));
-
-    const std::string document = readFile(server + "/plugins.xml");
-    for (const auto& [file, id] : std::map<std::string, std::uint64_t>{
-             {"life_producer.so", 0x4C1F0001}, {"life_consumer.so", 0x4C1F0002},
-             {"life_reader.so", 0x4C1F0003}}) {
-        EXPECT_NE(document.find("<Plugin ID=\"" + std::to_string(id) + "\" Filename=\"" + file +
-                                "\" Opened=\"1\" OpenCode=\"0\" LoadTime=\""),
-                  std::string::npos)
-            << file << " is not listed in\n" << document;
-    }
-    std::size_t pluginElements = 0;
-    for (auto at = document.find("<Plugin "); at != std::string::npos;
-         at = document.find("<Plugin ", at + 1)) {
-        ++pluginElements;
-    }
-    EXPECT_EQ(pluginElements, 4u) << document;
+    expectStatusDocument(readFile(server + "/plugins.xml"));
     EXPECT_FALSE(fileExists(scratch / "plugins.xml")) << "written into the working directory";
 }
 

@@ -146,8 +146,10 @@ TEST_F(Loader, DuplicateIdKeepsTheFirstListedAndLeavesTheSecondMapped) {
     core.stop();
 
     EXPECT_TRUE(failedNames(core).empty());
-    EXPECT_TRUE(hasRecord(log, wxLOG_Warning, "plugin " + twins[1] + " ID 0x00000042 already loaded"));
-    EXPECT_TRUE(hasRecord(log, wxLOG_Warning, "plugin " + wides[1] + " ID 0x1000000AB already loaded"));
+    EXPECT_TRUE(
+        hasRecord(log, wxLOG_Warning, "plugin " + twins[1] + " ID 0x00000042 already loaded"));
+    EXPECT_TRUE(
+        hasRecord(log, wxLOG_Warning, "plugin " + wides[1] + " ID 0x1000000AB already loaded"));
     for (const std::string& second : {twins[1], wides[1]}) {
         const std::vector<ProbeCall> calls = probeNamed(second).calls();
         ASSERT_EQ(calls.size(), 1u) << second;
@@ -397,7 +399,8 @@ TEST_F(Loader, LoadTimeIoctlRunsOnceOnAWorkerWhenAsked) {
 }
 
 TEST_F(Loader, OpenPassCallsEveryPluginOnceAndKeepsTheFailures) {
-    const std::map<std::string, std::int32_t> results{{"fine.so", 0}, {"fails.so", -5}, {"odd.so", 3}};
+    const std::map<std::string, std::int32_t> results{
+        {"fine.so", 0}, {"fails.so", -5}, {"odd.so", 3}};
     std::uint64_t id = 0xB1;
     for (const auto& [name, result] : results) probe(name, id++).behaviour.openResult = result;
     loadPlugins(core);
@@ -407,7 +410,8 @@ TEST_F(Loader, OpenPassCallsEveryPluginOnceAndKeepsTheFailures) {
     const Names table = tableNames(core);
     ASSERT_EQ(table.size(), 3u);
     std::uint64_t lastLoad = 0;
-    for (const std::string& name : table) lastLoad = std::max(lastLoad, orderOf(probeNamed(name), ProbeEntry::Load));
+    for (const std::string& name : table)
+        lastLoad = std::max(lastLoad, orderOf(probeNamed(name), ProbeEntry::Load));
     std::uint64_t previousOpen = lastLoad;
     for (const std::string& name : table) {
         const std::vector<ProbeCall> opens = probeNamed(name).callsOf(ProbeEntry::Open);
@@ -415,13 +419,15 @@ TEST_F(Loader, OpenPassCallsEveryPluginOnceAndKeepsTheFailures) {
         const ProbeCall& open = opens[0];
         EXPECT_EQ(open.open.size, 24u);
         EXPECT_EQ(open.open.version, 1u);
-        EXPECT_EQ(std::string(16, '\0'), std::string(reinterpret_cast<const char*>(open.open.reserved), 16));
+        EXPECT_EQ(std::string(16, '\0'),
+                  std::string(reinterpret_cast<const char*>(open.open.reserved), 16));
         EXPECT_EQ(open.openResult.size, 16u);
         EXPECT_EQ(open.openResult.version, 1u);
         EXPECT_EQ(std::string(8, '\0'),
                   std::string(reinterpret_cast<const char*>(open.openResult.pluginArea), 8));
         EXPECT_TRUE(pthread_equal(open.thread, pthread_self()));
-        EXPECT_GT(open.order, previousOpen) << name << " opened out of table order or before a Load";
+        EXPECT_GT(open.order, previousOpen)
+            << name << " opened out of table order or before a Load";
         previousOpen = open.order;
         EXPECT_EQ(entryOf(name).openCode, results.at(name));
     }

@@ -90,7 +90,8 @@ protected:
     }
 
     // A probe that takes read requests selected by entry 1.
-    ProbeControl& reader(const std::string& fileName, std::uint64_t id, std::uint64_t closeKey = 0) {
+    ProbeControl& reader(const std::string& fileName, std::uint64_t id,
+                         std::uint64_t closeKey = 0) {
         ProbeControl& control = probe(fileName, id, closeKey);
         control.behaviour.info.readPolling = 1;
         control.behaviour.info.eventMasks[1] = UINT64_MAX;
@@ -183,7 +184,8 @@ TEST_F(Shutdown, ClosesThenUnloadsInDescendingCloseKeyOrder) {
         }
         // Each earlier plugin's library is gone before this Unload; this
         // one's and every later one's are still there.
-        EXPECT_EQ(mappedAtUnload[name], Names(closeOrder.begin() + index, closeOrder.end())) << name;
+        EXPECT_EQ(mappedAtUnload[name], Names(closeOrder.begin() + index, closeOrder.end()))
+            << name;
     }
     EXPECT_TRUE(std::is_sorted(closes.begin(), closes.end())) << "Close out of order";
     EXPECT_TRUE(std::is_sorted(unloads.begin(), unloads.end())) << "Unload out of order";
@@ -216,8 +218,9 @@ TEST_F(Shutdown, WorkerStillInsideAfterTheGraceKeepsItsLibraryMapped) {
 
     closePlugins(core);
     EXPECT_TRUE(unloadPlugins(core, 1s));
-    EXPECT_TRUE(hasRecord(wxLOG_Warning,
-                          "plugin stuck.so still runs a call after 1 seconds; its library stays loaded"));
+    EXPECT_TRUE(
+        hasRecord(wxLOG_Warning,
+                  "plugin stuck.so still runs a call after 1 seconds; its library stays loaded"));
     EXPECT_EQ(stuck.count(ProbeEntry::Unload), 1u);
     EXPECT_EQ(core.plugins.size(), 0u);
     EXPECT_TRUE(isMapped(pathOf("stuck.so")));

@@ -69,8 +69,8 @@ std::string acceptedPlugin(const Core& core, const std::string& id, const std::s
         ADD_FAILURE() << fileName << " is not in the table";
         return std::string();
     }
-    return "            <Plugin ID=\"" + id + "\" Filename=" + filename + " Opened=\"1\" OpenCode=\"" +
-           std::to_string(openCode) + "\" LoadTime=\"" +
+    return "            <Plugin ID=\"" + id + "\" Filename=" + filename +
+           " Opened=\"1\" OpenCode=\"" + std::to_string(openCode) + "\" LoadTime=\"" +
            std::to_string(static_cast<std::int32_t>(entry->loadTime)) + "\" OpenTime=\"" +
            std::to_string(static_cast<std::int32_t>(entry->openTime)) + "\" />\n";
 }
@@ -135,7 +135,8 @@ TEST_F(StatusDocument, WithoutPluginsDirectoryListsTheCoreAlone) {
               "<Zelt Delta=\"0\">\n"
               "    <Modules>\n"
               "        <Module ID=\"-2147483648\" Name=\"Core\" Version=\"8.6.2.115651\">\n"
-              "            <Plugin ID=\"-2147483648\" Filename=\"tessard\" Opened=\"1\" OpenCode=\"0\" />\n"
+              "            <Plugin ID=\"-2147483648\" Filename=\"tessard\" Opened=\"1\" "
+              "OpenCode=\"0\" />\n"
               "        </Module>\n"
               "    </Modules>\n"
               "</Zelt>\n");
@@ -165,11 +166,12 @@ TEST_F(StatusDocument, FailedLibrariesFollowTheAcceptedPlugins) {
     probe("ok.so", 1);
     core.start();
     const Names failed = listed({"broken.so", "needs_absent_library.so"});
-    EXPECT_EQ(savedDocument(),
-              kHead + corePlugin(quoted("tessard")) + acceptedPlugin(core, "1", "ok.so", quoted("ok.so")) +
-                  failedPlugin(1, quoted(failed[0])) + failedPlugin(2, quoted(failed[1])) +
-                  kCoreModuleEnd + failedModule(1, quoted(failed[0])) +
-                  failedModule(2, quoted(failed[1])) + kTail);
+    EXPECT_EQ(savedDocument(), kHead + corePlugin(quoted("tessard")) +
+                                   acceptedPlugin(core, "1", "ok.so", quoted("ok.so")) +
+                                   failedPlugin(1, quoted(failed[0])) +
+                                   failedPlugin(2, quoted(failed[1])) + kCoreModuleEnd +
+                                   failedModule(1, quoted(failed[0])) +
+                                   failedModule(2, quoted(failed[1])) + kTail);
 }
 
 TEST_F(StatusDocument, RejectedLibrariesAreNotListed) {
@@ -180,8 +182,8 @@ TEST_F(StatusDocument, RejectedLibrariesAreNotListed) {
     core.start();
     const std::string first = listed({"twin_a.so", "twin_b.so"}).front();
     EXPECT_EQ(savedDocument(), kHead + corePlugin(quoted("tessard")) +
-                                   acceptedPlugin(core, "51", first, quoted(first)) + kCoreModuleEnd +
-                                   kTail);
+                                   acceptedPlugin(core, "51", first, quoted(first)) +
+                                   kCoreModuleEnd + kTail);
 }
 
 // Ids are written as their low 32 bits taken as signed, so two plugins whose
@@ -197,7 +199,8 @@ TEST_F(StatusDocument, IdsAreWrittenAsTheirLow32BitsSigned) {
     for (const std::string& name : listed({"negative.so", "wide_a.so", "wide_b.so"})) {
         plugins += acceptedPlugin(core, ids.at(name), name, quoted(name));
     }
-    EXPECT_EQ(savedDocument(), kHead + corePlugin(quoted("tessard")) + plugins + kCoreModuleEnd + kTail);
+    EXPECT_EQ(savedDocument(),
+              kHead + corePlugin(quoted("tessard")) + plugins + kCoreModuleEnd + kTail);
 }
 
 TEST_F(StatusDocument, FileNamesAreEscaped) {
@@ -205,7 +208,8 @@ TEST_F(StatusDocument, FileNamesAreEscaped) {
     probe("say \"hi\".so", 0x91);
     folder.writePlugin("it's.so", "not a shared object");
     escaped.start();
-    const std::string plugin = acceptedPlugin(escaped, "145", "say \"hi\".so", "'say &quot;hi&quot;.so'");
+    const std::string plugin =
+        acceptedPlugin(escaped, "145", "say \"hi\".so", "'say &quot;hi&quot;.so'");
     escaped.stop();
     EXPECT_EQ(savedDocument(), kHead + corePlugin(quoted("tess&lt;&amp;&gt;ard")) + plugin +
                                    failedPlugin(1, quoted("it&apos;s.so")) + kCoreModuleEnd +
