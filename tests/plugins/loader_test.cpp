@@ -31,6 +31,9 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// How long a test waits for what must happen; generous, because the
+// machine may be busy, and only a failing test waits that long.
+constexpr std::chrono::seconds kPatience{60};
 constexpr std::uint64_t kTestType = 0x42;
 constexpr std::uint64_t kMarkerType = 0x43;
 // MSG_TYPE_TEXT as the event handler folds it for matching: the class bits
@@ -142,7 +145,7 @@ TEST_F(Loader, DuplicateIdKeepsTheFirstListedAndLeavesTheSecondMapped) {
     core.start();
     EXPECT_EQ(tableNames(core), listed({twins[0], wides[0]}));
     // The status notice has then walked the whole table.
-    EXPECT_TRUE(accepted.waitFor(ProbeEntry::Ioctl, 1));
+    EXPECT_TRUE(accepted.waitFor(ProbeEntry::Ioctl, 1, kPatience));
     core.stop();
 
     EXPECT_TRUE(failedNames(core).empty());
@@ -214,7 +217,7 @@ TEST_F(Loader, UnopenableLibrariesAreRecordedAndAnnounced) {
         deaf.behaviour.info.eventMasks[entry] = entry == 6 ? 0 : UINT64_MAX;
     }
     core.start();
-    EXPECT_TRUE(listener.waitFor(ProbeEntry::Write, 2));
+    EXPECT_TRUE(listener.waitFor(ProbeEntry::Write, 2, kPatience));
     core.stop();
 
     const Names failed = listed({"x.so", "needs_absent_library.so"});
@@ -298,8 +301,8 @@ TEST_F(Loader, LibraryExportingOnlyLoadIsAcceptedAndNeverCalledThroughNull) {
     // Events are walked over the whole table one after the other, so once
     // the marker arrives every event before it has passed load_only.so. The
     // Reads are the scheduler's start-up Read and the two requests.
-    EXPECT_TRUE(witness.waitFor(ProbeEntry::Write, 2));
-    EXPECT_TRUE(witness.waitFor(ProbeEntry::Read, 3));
+    EXPECT_TRUE(witness.waitFor(ProbeEntry::Write, 2, kPatience));
+    EXPECT_TRUE(witness.waitFor(ProbeEntry::Read, 3, kPatience));
     core.stop();
 
     std::multiset<std::uint32_t> frameCodes;
@@ -380,7 +383,7 @@ TEST_F(Loader, LoadTimeIoctlRunsOnceOnAWorkerWhenAsked) {
     loadPlugins(core);
     EXPECT_NE(entryOf("asks.so").ioctlWorker, nullptr);
     EXPECT_EQ(entryOf("quiet.so").ioctlWorker, nullptr);
-    EXPECT_TRUE(asks.waitFor(ProbeEntry::Ioctl, 1));
+    EXPECT_TRUE(asks.waitFor(ProbeEntry::Ioctl, 1, kPatience));
     // The stop waits for every worker that was started, so nothing is late.
     core.stop();
 

@@ -34,6 +34,9 @@ namespace {
 using Names = std::vector<std::string>;
 using namespace std::chrono_literals;
 
+// How long a test waits for what must happen; generous, because the
+// machine may be busy, and only a failing test waits that long.
+constexpr std::chrono::seconds kPatience{60};
 constexpr std::uint64_t kTestType = 0x42;
 
 // Holds plugin calls until the test lets them go.
@@ -45,7 +48,7 @@ public:
         changed.notify_all();
     }
 
-    bool wait(std::chrono::milliseconds limit = 30s) {
+    bool wait(std::chrono::milliseconds limit = kPatience) {
         std::unique_lock<std::mutex> hold(lock);
         return changed.wait_for(hold, limit, [this] { return opened; });
     }
@@ -213,7 +216,7 @@ TEST_F(Shutdown, WorkerStillInsideAfterTheGraceKeepsItsLibraryMapped) {
     loadPlugins(core);
     openPlugins(core);
     EXPECT_EQ(route(readRequest("hold on")), STATUS_OK);
-    ASSERT_TRUE(stuck.waitFor(ProbeEntry::Read, 1));
+    ASSERT_TRUE(stuck.waitFor(ProbeEntry::Read, 1, kPatience));
     const std::shared_ptr<PluginLibrary> library = core.plugins.snapshot()->front().library;
 
     closePlugins(core);
@@ -226,7 +229,7 @@ TEST_F(Shutdown, WorkerStillInsideAfterTheGraceKeepsItsLibraryMapped) {
     EXPECT_TRUE(isMapped(pathOf("stuck.so")));
 
     gate.open();
-    EXPECT_TRUE(library->waitIdle(10s)) << "the worker did not come back from the plugin";
+    EXPECT_TRUE(library->waitIdle(kPatience)) << "the worker did not come back from the plugin";
     EXPECT_TRUE(isMapped(pathOf("stuck.so")));
 }
 
@@ -247,7 +250,7 @@ TEST_F(Shutdown, WorkersReturningWithinTheGraceLetTheLibraryClose) {
     core.start();
     EXPECT_EQ(route(readRequest("take your time")), STATUS_OK);
     // The scheduler's start-up Read and the request.
-    ASSERT_TRUE(patient.waitFor(ProbeEntry::Read, 2));
+    ASSERT_TRUE(patient.waitFor(ProbeEntry::Read, 2, kPatience));
     core.stop();
     EXPECT_EQ(readsReturned.load(), 2) << "the library was closed while a Read was still inside";
     EXPECT_FALSE(isMapped(pathOf("patient.so")));
@@ -285,7 +288,10 @@ TEST_F(Shutdown, NoReadWorkerStartsForAClosedPlugin) {
 // twice.
 TEST_F(Shutdown, SendersDuringTheClosePassSeeAConsistentTable) {
     const Names names{"a.so", "b.so", "c.so"};
+    // How many requests each Close waits to see sent while it runs.
+    constexpr std::uint64_t kSendsPerClose = 5;
     std::map<std::string, std::uint64_t> sentBeforeClose;
+    std::map<std::string, bool> sentDuringClose;
     std::atomic<std::uint64_t> requestsSent{0};
     std::atomic<int> refusals{0};
     std::uint64_t key = 3;
@@ -295,10 +301,12 @@ TEST_F(Shutdown, SendersDuringTheClosePassSeeAConsistentTable) {
         behaviour.onClose = [&, name](ProbeControl&) {
             const std::uint64_t mark = requestsSent.load();
             sentBeforeClose[name] = mark;
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            while (requestsSent.load() < mark + 20 && std::chrono::steady_clock::now() < deadline) {
+            const auto deadline = std::chrono::steady_clock::now() + kPatience;
+            while (requestsSent.load() < mark + kSendsPerClose &&
+                   std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(1ms);
             }
+            sentDuringClose[name] = requestsSent.load() >= mark + kSendsPerClose;
         };
     }
     probeNamed("a.so").behaviour.onOpen = [&](ProbeControl& self) {
@@ -327,6 +335,7 @@ TEST_F(Shutdown, SendersDuringTheClosePassSeeAConsistentTable) {
     EXPECT_EQ(refusals.load(), 0);
     for (const std::string& name : names) {
         ASSERT_EQ(sentBeforeClose.count(name), 1u) << name;
+        EXPECT_TRUE(sentDuringClose[name]) << "nothing was sent while " << name << " closed";
         std::set<std::uint64_t> handles;
         for (const ProbeCall& call : probeNamed(name).callsOf(ProbeEntry::Read)) {
             if (call.read.handle == 0) continue;  // the scheduler's start-up Read
@@ -336,7 +345,6 @@ TEST_F(Shutdown, SendersDuringTheClosePassSeeAConsistentTable) {
                 << name << " got a request begun after its Close";
         }
     }
-    EXPECT_GE(requestsSent.load(), 60u);
 }
 
 }  // namespace

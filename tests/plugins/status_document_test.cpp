@@ -31,6 +31,10 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// How long a test waits for what must happen; generous, because the
+// machine may be busy, and only a failing test waits that long.
+constexpr std::chrono::seconds kPatience{60};
+
 const std::string kHead =
     "<?xml ?>\n"
     "<Zelt Delta=\"0\">\n"
@@ -86,7 +90,7 @@ std::string compact(const std::string& indented) {
 }
 
 bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+               std::chrono::milliseconds limit = kPatience) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
