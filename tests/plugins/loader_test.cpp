@@ -260,7 +260,8 @@ TEST_F(Loader, IdsDifferingOnlyAboveBit31AreBothAccepted) {
     probe("highest.so", 0x8000000000000042);
     loadPlugins(core);
     std::set<std::uint64_t> ids;
-    for (const PluginRecord& plugin : *core.plugins.snapshot()) ids.insert(plugin.info.id);
+    const PluginTable::Snapshot table = core.plugins.snapshot();
+    for (const PluginRecord& plugin : *table) ids.insert(plugin.info.id);
     EXPECT_EQ(ids, (std::set<std::uint64_t>{0x42, 0x100000042, 0x8000000000000042}));
     EXPECT_EQ(log.countContaining("already loaded"), 0u);
 }
