@@ -35,6 +35,16 @@ struct ProbeCall {
     ReadRequest read;
     WriteRequest write;
     IoctlRequest ioctl;
+    // The records of the life-cycle calls, as the core passed them in (the
+    // PluginInfo before the probe filled it in).
+    LoadContext load;
+    PluginInfo infoOnEntry;
+    OpenParams open;
+    OpenResult openResult;
+    CloseParams close;
+    UnloadParams unload;
+    // The result record of Close or Unload, as the core passed it in.
+    CoreStatus status;
     // The payload's bytes as the plugin saw them during the call.
     std::string payload;
 };

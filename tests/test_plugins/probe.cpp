@@ -50,6 +50,9 @@ int32_t Load(const LoadContext* context, PluginInfo* info) {
     ProbeControl* probe = control();
     if (!probe) return -1;
     probe->setCallback(context->callback);
+    ProbeCall call = callOf(ProbeEntry::Load);
+    call.load = *context;
+    call.infoOnEntry = *info;
     const PluginInfo& wanted = probe->behaviour.info;
     const RecordHeader header{info->size, info->version};
     std::memcpy(info, &wanted, sizeof(PluginInfo));
@@ -57,28 +60,37 @@ int32_t Load(const LoadContext* context, PluginInfo* info) {
         info->size = header.size;
         info->version = header.version;
     }
-    probe->record(callOf(ProbeEntry::Load));
+    probe->record(call);
     run(probe->behaviour.onLoad, *probe);
     return probe->behaviour.loadResult;
 }
 
-int32_t Unload(const UnloadParams*, CoreStatus*) {
+int32_t Unload(const UnloadParams* params, CoreStatus* status) {
     ProbeControl* probe = control();
-    probe->record(callOf(ProbeEntry::Unload));
+    ProbeCall call = callOf(ProbeEntry::Unload);
+    call.unload = *params;
+    call.status = *status;
+    probe->record(call);
     run(probe->behaviour.onUnload, *probe);
     return 0;
 }
 
-int32_t Open(const OpenParams*, OpenResult*) {
+int32_t Open(const OpenParams* params, OpenResult* result) {
     ProbeControl* probe = control();
-    probe->record(callOf(ProbeEntry::Open));
+    ProbeCall call = callOf(ProbeEntry::Open);
+    call.open = *params;
+    call.openResult = *result;
+    probe->record(call);
     run(probe->behaviour.onOpen, *probe);
     return probe->behaviour.openResult;
 }
 
-int32_t Close(const CloseParams*, CoreStatus*) {
+int32_t Close(const CloseParams* params, CoreStatus* status) {
     ProbeControl* probe = control();
-    probe->record(callOf(ProbeEntry::Close));
+    ProbeCall call = callOf(ProbeEntry::Close);
+    call.close = *params;
+    call.status = *status;
+    probe->record(call);
     run(probe->behaviour.onClose, *probe);
     return 0;
 }
