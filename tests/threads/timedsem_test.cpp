@@ -58,16 +58,16 @@ TEST(TimedSemaphore, StolenPostDoesNotExtendTheWait) {
     for (int attempt = 0; attempt < 5 && !sawStolenWakeup; ++attempt) {
         pt::timedsem semaphore(0);
         const auto start = Clock::now();
-        auto waiter = std::async(std::launch::async, [&] { return semaphore.wait(600); });
-        std::this_thread::sleep_for(milliseconds(400));
+        auto waiter = std::async(std::launch::async, [&] { return semaphore.wait(1000); });
+        std::this_thread::sleep_for(milliseconds(800));
         semaphore.post();
         const bool thiefWon = semaphore.wait(0);
         const bool waiterGotIt = waiter.get();
         EXPECT_NE(thiefWon, waiterGotIt) << "exactly one of them takes the post";
         if (waiterGotIt) continue;
         sawStolenWakeup = true;
-        // Restarting the timeout at the wake-up would end near 1000 ms.
-        EXPECT_LT(since(start), milliseconds(900));
+        // Restarting the timeout at the wake-up would end near 1800 ms.
+        EXPECT_LT(since(start), milliseconds(1500));
     }
     EXPECT_TRUE(sawStolenWakeup) << "the post was never taken from under the waiter";
 }
