@@ -35,6 +35,10 @@ struct ProbeCall {
     ReadRequest read;
     WriteRequest write;
     IoctlRequest ioctl;
+    // The reply record as the core handed it in, before the probe wrote to it.
+    ReadReply readReply;
+    WriteReply writeReply;
+    IoctlReply ioctlReply;
     // The payload's bytes as the plugin saw them during the call.
     std::string payload;
 };
