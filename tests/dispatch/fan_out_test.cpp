@@ -469,7 +469,7 @@ TEST_F(FanOut, EventsGoToAllPluginsInTableOrderOneAfterAnother) {
     std::uint64_t previous = 0;
     for (int n = 0; n < kEvents; ++n) {
         for (ProbeControl* probe : inTable) {
-            const ProbeCall& call = writesOfType(*probe, kFrameType)[n];
+            const ProbeCall call = writesOfType(*probe, kFrameType)[n];
             EXPECT_EQ(call.payload, "event " + std::to_string(n));
             EXPECT_GT(call.order, previous) << "event " << n << " out of order";
             previous = call.order;
