@@ -45,6 +45,10 @@ struct ProbeCall {
     UnloadParams unload;
     // The result record of Close or Unload, as the core passed it in.
     CoreStatus status;
+    // The reply record as the core handed it in, before the probe wrote to it.
+    ReadReply readReply;
+    WriteReply writeReply;
+    IoctlReply ioctlReply;
     // The payload's bytes as the plugin saw them during the call.
     std::string payload;
 };

@@ -95,10 +95,11 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
     return 0;
 }
 
-int32_t Read(const ReadRequest* request, ReadReply*) {
+int32_t Read(const ReadRequest* request, ReadReply* reply) {
     ProbeControl* probe = control();
     ProbeCall call = callOf(ProbeEntry::Read);
     call.read = *request;
+    call.readReply = *reply;
     call.payload = bytes(request->payload, request->length);
     probe->record(call);
     run(probe->behaviour.onRead, *probe, *request);
@@ -109,6 +110,7 @@ int32_t Write(const WriteRequest* request, WriteReply* reply) {
     ProbeControl* probe = control();
     ProbeCall call = callOf(ProbeEntry::Write);
     call.write = *request;
+    call.writeReply = *reply;
     call.payload = bytes(request->payload, request->length);
     probe->record(call);
     run(probe->behaviour.onWrite, *probe, *request);
@@ -122,6 +124,7 @@ int32_t IOCTL(const IoctlRequest* request, IoctlReply* reply) {
     ProbeControl* probe = control();
     ProbeCall call = callOf(ProbeEntry::Ioctl);
     call.ioctl = *request;
+    call.ioctlReply = *reply;
     if (request->code != IOCTL_ON_LOAD) {
         call.payload = bytes(request->payloadRef.payload, request->payloadRef.length);
     }
