@@ -1,5 +1,7 @@
 #include "app/core.h"
 
+#include <wx/log.h>
+
 #include "app/thread_log.h"
 #include "dispatch/event_handler_thread.h"
 #include "monitor/scheduler_thread.h"
@@ -44,6 +46,7 @@ bool Core::start() {
     ThreadLogScope::prepare();
     eventQueue.clearWakeups();
     replies.reopen();
+    deliveryWatch.allowDeliveries();
     plugins.clear();
     loadPlugins(*this);
     openPlugins(*this);
@@ -58,16 +61,64 @@ void Core::stop() {
     // Housekeeping first, then the fan-out, so that nothing reaches a plugin
     // that is closing.
     stopThread(schedulerThread, [] {});
-    stopThread(eventHandlerThread, [this] { eventQueue.wake(); });
+    const bool handlerEnded = stopEventHandler();
     // With the fan-out gone no payload is freed any more, so a reader worker
     // waiting to send its next one would wait through its plugin's Close:
     // it is woken, and its further answers are refused.
     replies.closeAll();
     closePlugins(*this);
-    unloadPlugins(*this);
+    // A plugin's Close is expected to make its running calls return; the
+    // event handler must be out of every plugin before any is unloaded.
+    if (!handlerEnded) stopThread(eventHandlerThread, [this] { eventQueue.wake(); });
+    unloadPlugins(*this, callGrace);
     plugins.clear();
     discardQueuedEvents();
     eventQueue.clearWakeups();
+}
+
+// Asks the event handler to stop and waits for it. False when it spent the
+// grace inside one plugin call: its deliveries are then stopped and the
+// thread is left to end once the plugins are closed.
+bool Core::stopEventHandler() {
+    if (!eventHandlerThread) return true;
+    eventHandlerThread->signal();
+    eventQueue.wake();
+    if (!awaitEventHandler()) {
+        reportStuckDelivery();
+        deliveryWatch.stopDeliveries();
+        return false;
+    }
+    eventHandlerThread.reset();
+    return true;
+}
+
+// Polls until the event handler has ended (true), or until it has made no
+// progress inside one plugin call for the grace (false). A long queue that
+// it keeps draining is waited for without limit.
+bool Core::awaitEventHandler() {
+    std::uint64_t progress = deliveryWatch.callsReturned();
+    std::chrono::milliseconds stuckFor{0};
+    while (!eventHandlerThread->isFinished()) {
+        pt::psleep(100);
+        const std::uint64_t now = deliveryWatch.callsReturned();
+        if (now != progress || deliveryWatch.callingPlugin() == 0) {
+            progress = now;
+            stuckFor = std::chrono::milliseconds(0);
+        } else if ((stuckFor += std::chrono::milliseconds(100)) >= callGrace) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Core::reportStuckDelivery() {
+    const std::uint64_t id = deliveryWatch.callingPlugin();
+    wxString name = wxString::Format("0x%llX", static_cast<unsigned long long>(id));
+    for (const PluginRecord& plugin : *plugins.snapshot()) {
+        if (plugin.info.id == id) name = plugin.fileName;
+    }
+    wxLogWarning("plugin %s has not returned from a delivery for %ld seconds; closing the plugins",
+                 name, static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(callGrace).count()));
 }
 
 void Core::discardQueuedEvents() {

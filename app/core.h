@@ -16,6 +16,7 @@
 #include <wx/string.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@
 #include "bus/payload_allocator.h"
 #include "bus/reply_table.h"
 #include "bus/sequence_table.h"
+#include "dispatch/delivery_watch.h"
 #include "dispatch/event_queue.h"
 #include "dispatch/payload_holders.h"
 #include "monitor/system_readings.h"
@@ -107,6 +109,12 @@ public:
     std::atomic<bool> throttling{false};
     // Scheduler thread only.
     std::uint64_t lastLowMemoryTime = 0;
+    // What the event handler thread is doing; guards itself.
+    DeliveryWatch deliveryWatch;
+    // How long the stop waits for a plugin call that does not return before
+    // it acts: the event handler stuck in one call makes it close the
+    // plugins early, a worker makes it leave its library mapped. Main thread.
+    std::chrono::milliseconds callGrace{std::chrono::seconds(10)};
 
 private:
     std::int32_t route(const CoreMessage& message);
@@ -116,6 +124,9 @@ private:
     bool paceReader(const CoreMessage& event);
     void fanOut(const CoreMessage& event);
     void sendNotice(const CoreMessage& notice);
+    bool stopEventHandler();
+    bool awaitEventHandler();
+    void reportStuckDelivery();
     void discardQueuedEvents();
 };
 

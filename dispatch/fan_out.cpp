@@ -96,7 +96,7 @@ bool callPlugin(const PluginRecord& plugin, const CoreMessage& event, Delivery d
 
 void Core::dispatchEvents() {
     CoreMessage event;
-    while (eventQueue.pop(event)) fanOut(event);
+    while (!deliveryWatch.deliveriesStopped() && eventQueue.pop(event)) fanOut(event);
 }
 
 void Core::fanOut(const CoreMessage& event) {
@@ -106,10 +106,14 @@ void Core::fanOut(const CoreMessage& event) {
     const PluginTable::Snapshot table = plugins.snapshot();
     for (const PluginRecord& plugin : *table) {
         if (!plugin.library) continue;
+        if (deliveryWatch.deliveriesStopped()) break;
         const Delivery delivery = deliveryFor(plugin, event, key);
         if (!canDeliver(plugin, delivery)) continue;
         payloadHolders.add(payload, plugin.info.id);
-        if (!callPlugin(plugin, event, delivery)) payloadHolders.release(payload, plugin.info.id);
+        deliveryWatch.entering(plugin.info.id);
+        const bool retained = callPlugin(plugin, event, delivery);
+        deliveryWatch.left();
+        if (!retained) payloadHolders.release(payload, plugin.info.id);
     }
     releasePayload(event.payload, CORE_ID);
 }

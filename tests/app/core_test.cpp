@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <condition_variable>
 #include <future>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -37,6 +41,34 @@ std::size_t writesOfType(ProbeControl& probe, std::uint64_t type) {
     for (const ProbeCall& call : probe.callsOf(ProbeEntry::Write)) count += call.write.type == type;
     return count;
 }
+
+// Ends the test process if the scope is not left within `limit`: a stop that
+// hangs fails the test instead of hanging it. The stop itself runs on the
+// main thread, as in the server, so that its log records arrive at once.
+class Watchdog {
+public:
+    explicit Watchdog(std::chrono::seconds limit)
+        : guard(std::async(std::launch::async, [this, limit] {
+              std::unique_lock<std::mutex> hold(lock);
+              if (!left.wait_for(hold, limit, [this] { return done; })) {
+                  std::fprintf(stderr, "watchdog: the stop did not return\n");
+                  std::_Exit(1);
+              }
+          })) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            done = true;
+        }
+        left.notify_all();
+    }
+
+private:
+    std::mutex lock;
+    std::condition_variable left;
+    bool done = false;
+    std::future<void> guard;
+};
 
 class CoreLifecycle : public testing::Test {
 protected:
@@ -192,13 +224,96 @@ TEST_F(CoreLifecycle, StopReleasesAReaderWaitingToSend) {
     // The first answer reaches the keeper; the second waits for it.
     ASSERT_TRUE(keeper.waitFor(ProbeEntry::Write, 1));
 
-    auto stopping = std::async(std::launch::async, [&] { core.stop(); });
-    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(8)), std::future_status::ready)
-        << "the stop waited for the blocked reader";
+    const auto began = std::chrono::steady_clock::now();
+    {
+        Watchdog watchdog(std::chrono::seconds(60));
+        core.stop();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8))
+        << "the stop waited out the grace for the blocked reader";
     EXPECT_EQ(log.countContaining("still runs a call"), 0u);
     std::lock_guard<std::mutex> hold(lock);
     ASSERT_FALSE(answers.empty());
     EXPECT_EQ(answers.back(), STATUS_CANCELLED);
+}
+
+}  // namespace
+
+namespace {
+
+// Opens once, for every waiter.
+class Gate {
+public:
+    void open() {
+        std::lock_guard<std::mutex> hold(lock);
+        isOpen = true;
+        opened.notify_all();
+    }
+    void wait() {
+        std::unique_lock<std::mutex> hold(lock);
+        opened.wait(hold, [this] { return isOpen; });
+    }
+
+private:
+    std::mutex lock;
+    std::condition_variable opened;
+    bool isOpen = false;
+};
+
+// A Write that returns only once its plugin is closed would hold the stop
+// for ever if the stop waited for the event handler before closing. After
+// the grace the plugins are closed, the Write returns, and no plugin gets a
+// delivery after its Close.
+TEST_F(CoreLifecycle, WriteStuckUntilCloseDoesNotHoldTheStop) {
+    Gate closing;
+    // The id that heads the table, so that the stuck plugin is called first.
+    ProbeControl& stuck = subscribedProbe("stuck.so", 0x60000);
+    stuck.behaviour.onWrite = [&](ProbeControl&, const WriteRequest& request) {
+        if (request.type == kTestType) closing.wait();
+    };
+    stuck.behaviour.onClose = [&](ProbeControl&) { closing.open(); };
+    ProbeControl& other = subscribedProbe("other.so", 0x3003);
+    folder.install("probe", "stuck.so");
+    folder.install("probe", "other.so");
+    LogCapture log;
+    Core core(folder.exePath(), allocator);
+    core.callGrace = std::chrono::seconds(1);
+    core.start();
+    const std::string frame(32, 's');
+    stuck.send(message(0x60000, MSG_SELECT_1, kTestType, &frame));
+    ASSERT_TRUE(stuck.waitFor(ProbeEntry::Write, 1));
+    stuck.send(message(0x60000, MSG_SELECT_1, kTestType, &frame));
+
+    {
+        Watchdog watchdog(std::chrono::seconds(30));
+        core.stop();
+    }
+    EXPECT_TRUE(log.contains(wxLOG_Warning, "plugin stuck.so has not returned from a delivery for "
+                                            "1 seconds; closing the plugins"));
+    EXPECT_EQ(writesOfType(other, kTestType), 0u) << "a plugin got an event after the stop began";
+    EXPECT_EQ(other.count(ProbeEntry::Close), 1u);
+    EXPECT_EQ(stuck.count(ProbeEntry::Unload), 1u);
+    EXPECT_EQ(allocator.liveBlocks(), 0);
+}
+
+// A queue that the event handler keeps draining is waited for, however long
+// it takes: only a call that makes no progress counts as stuck.
+TEST_F(CoreLifecycle, SlowButMovingDeliveriesAreWaitedFor) {
+    ProbeControl& slow = subscribedProbe("slow.so", 0x4004);
+    slow.behaviour.onWrite = [](ProbeControl&, const WriteRequest& request) {
+        if (request.type == kTestType) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    };
+    folder.install("probe", "slow.so");
+    LogCapture log;
+    Core core(folder.exePath(), allocator);
+    core.callGrace = std::chrono::milliseconds(300);
+    core.start();
+    const std::string frame(16, 'w');
+    constexpr int kEvents = 30;
+    for (int i = 0; i < kEvents; ++i) slow.send(message(0x4004, MSG_SELECT_1, kTestType, &frame));
+    core.stop();
+    EXPECT_EQ(writesOfType(slow, kTestType), static_cast<std::size_t>(kEvents));
+    EXPECT_EQ(log.countContaining("has not returned from a delivery"), 0u);
 }
 
 }  // namespace

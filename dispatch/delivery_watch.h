@@ -1,0 +1,41 @@
+// DeliveryWatch: what the event handler thread is doing, as the stop
+// sequence sees it.
+//
+// The event handler thread marks each plugin call it makes; the main thread
+// reads the marks while it waits for the thread to end, to tell a thread
+// that drains a long queue (it makes progress) from one stuck inside a
+// single plugin call. If one is stuck, the main thread stops the deliveries
+// and closes the plugins, whose Close is expected to make their calls
+// return; the event handler thread then calls no plugin again.
+//
+// `calling` and `progress` need only be recent when read, so they are
+// relaxed. `stopped` is sequentially consistent: a plugin's Close follows
+// the store, and the event handler thread must see it as soon as that Close
+// lets its call return.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+class DeliveryWatch {
+public:
+    void entering(std::uint64_t pluginId) { calling.store(pluginId, std::memory_order_relaxed); }
+    void left() {
+        calling.store(0, std::memory_order_relaxed);
+        progress.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    // The id of the plugin being called, or 0 between calls.
+    std::uint64_t callingPlugin() const { return calling.load(std::memory_order_relaxed); }
+    // How many plugin calls have returned so far.
+    std::uint64_t callsReturned() const { return progress.load(std::memory_order_relaxed); }
+
+    void stopDeliveries() { stopped.store(true); }
+    void allowDeliveries() { stopped.store(false); }
+    bool deliveriesStopped() const { return stopped.load(); }
+
+private:
+    std::atomic<std::uint64_t> calling{0};
+    std::atomic<std::uint64_t> progress{0};
+    std::atomic<bool> stopped{false};
+};
