@@ -48,11 +48,16 @@ int runBench(const Options& o, const BenchPaths& paths) {
     if (o.baseline || o.full()) baseline = measureBareServer(paths, 10);
     const std::string markdown =
         resultsMarkdown(results, thisMachine(), o.baseline || o.full() ? &baseline : nullptr);
-    std::ofstream(out + "/latest.md") << "# tessard message-path benchmark\n\n" << markdown;
     std::ofstream(out + "/rounds.tsv") << roundsTsv(results);
     std::string note;
     const std::vector<std::string> plots = writePlots(results, out, note);
     if (!note.empty()) std::cerr << note << '\n';
+    std::ofstream latest(out + "/latest.md");
+    latest << "# tessard message-path benchmark\n\n" << markdown << '\n';
+    for (const std::string& plot : plots) {
+        const std::string name = std::filesystem::path(plot).filename().string();
+        latest << "![" << name << "](" << name << ")\n\n";
+    }
     if (o.full() && !publishToDocs(markdown, plots)) std::cerr << "docs/performance.md not updated\n";
     std::cout << '\n' << markdown << "\nwritten to " << out << '\n';
     return allPassed(results) ? 0 : 1;

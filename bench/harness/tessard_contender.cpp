@@ -14,6 +14,7 @@
 
 #include "common/clock.h"
 #include "common/run_config.h"
+#include "harness/child_process.h"
 #include "harness/contenders.h"
 #include "harness/proc_status.h"
 #include "harness/server_run.h"
@@ -84,11 +85,27 @@ private:
     std::int64_t producersDoneNs = 0;
 };
 
+// The loader names a plugin it rejected or one that lacks an entry point
+// on standard error; such a run cannot deliver, so it ends at once.
+std::string pluginTrouble(const RunDirectory& directory) {
+    const std::string errors = readWholeFile(directory.file("server.err"));
+    for (const char* sign : {"load returned", "does not export", "Failed to load"}) {
+        const auto at = errors.find(sign);
+        if (at != std::string::npos) return errors.substr(errors.rfind('\n', at) + 1, 300);
+    }
+    return "";
+}
+
 RunOutcome runPrepared(ServerRun& server, RunDirectory& directory, const RunConfig& config,
                        const ServerSampler* sampler) {
     std::string error;
     if (!server.start({{kConfigVariable, directory.file("bench.conf")}}, error)) {
         return failedRun(error);
+    }
+    const std::string trouble = pluginTrouble(directory);
+    if (!trouble.empty()) {
+        server.stop(error);
+        return failedRun("the server did not take the plugins: " + trouble);
     }
     touch(config.startFile);
     CompletionWatch watch(config.workload, config.resultsDir);
