@@ -54,11 +54,14 @@ TEST_P(ContenderTest, TimesEveryMessageOfAPacedWorkload) {
     EXPECT_LE(o.latency.p99Us, o.latency.maxUs);
 }
 
+std::string testName(std::string name) {
+    for (char& c : name) c = c == '-' ? '_' : c;
+    return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(All, ContenderTest, testing::ValuesIn(contenderNames()),
                          [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             for (char& c : name) c = c == '-' ? '_' : c;
-                             return name;
+                             return testName(info.param);
                          });
 
 struct FaultRun {
@@ -87,7 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultRun{"floor", Fault::Drop, "lost 1"},
                     FaultRun{"zmq-poll", Fault::NoCopy, "corrupt "},
                     FaultRun{"zmq-threads", Fault::NoCopy, "corrupt "},
-                    FaultRun{"gstreamer", Fault::NoCopy, "corrupt "}));
+                    FaultRun{"gstreamer", Fault::NoCopy, "corrupt "}),
+    [](const testing::TestParamInfo<FaultRun>& info) {
+        return testName(info.param.contender + "_" + faultName(info.param.fault));
+    });
 
 TEST(FaultTest, ACopyThatCannotBeSkippedIsNotPretendedTo) {
     const RunOutcome o = runContender("tessard", smallNamed("W1", 0.001), Fault::NoCopy, paths());
