@@ -55,7 +55,7 @@ public:
                 nextSample += sampler->everyNs;
             }
             if (consumersDone()) return true;
-            if (hopeless(now)) return false;
+            if (hopeless(server.pid(), now)) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
@@ -66,23 +66,38 @@ private:
         while (done < workload.consumers && exists(consumerDonePath(results, done))) ++done;
         return done == workload.consumers;
     }
-    // Consumers get as long again as the producing took (at least ten
-    // seconds) after the producers finished; producers get their schedule
-    // plus ten minutes.
-    bool hopeless(std::int64_t now) {
-        if (producersDoneNs == 0 && exists(producersDonePath(results))) producersDoneNs = now;
-        if (producersDoneNs != 0) {
-            return now - producersDoneNs > std::max(10 * kSecondNs, producersDoneNs - startNs);
-        }
+    // The server's queue is unbounded, so delivering may take far longer
+    // than sending did. The run is given up only once the producers have
+    // finished and the server has done no work (less CPU time than an idle
+    // server spends) for ten seconds, when its producers overrun their
+    // schedule by ten minutes, or after half an hour in all.
+    bool hopeless(pid_t pid, std::int64_t now) {
         const auto schedule = static_cast<std::int64_t>(workload.scheduledSeconds() * 1e9);
-        return now - startNs > schedule + 600 * kSecondNs;
+        if (now - startNs > schedule + 1800 * kSecondNs) return true;
+        if (!producersDone) {
+            producersDone = exists(producersDonePath(results));
+            return !producersDone && now - startNs > schedule + 600 * kSecondNs;
+        }
+        if (now - lastCheckNs < kSecondNs) return false;
+        lastCheckNs = now;
+        const std::int64_t cpu = cpuMillis(pid);
+        if (cpu - busyCpuMs > kIdleCpuMs || quietSinceNs == 0) {
+            busyCpuMs = cpu;
+            quietSinceNs = now;
+        }
+        return now - quietSinceNs > 10 * kSecondNs;
     }
+
+    static constexpr std::int64_t kIdleCpuMs = 30;
 
     const Workload& workload;
     const std::string results;
     const std::int64_t startNs;
     int done = 0;
-    std::int64_t producersDoneNs = 0;
+    bool producersDone = false;
+    std::int64_t lastCheckNs = 0;
+    std::int64_t busyCpuMs = 0;
+    std::int64_t quietSinceNs = 0;
 };
 
 // The loader names a plugin it rejected or one that lacks an entry point

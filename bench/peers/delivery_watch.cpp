@@ -1,6 +1,5 @@
 #include "peers/delivery_watch.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "common/clock.h"
@@ -9,14 +8,12 @@ namespace bench {
 
 namespace {
 
-constexpr std::int64_t kMinimumGraceNs = 5000000000;
+constexpr std::int64_t kQuietNs = 10000000000;
 
 }  // namespace
 
-void DeliveryWatch::started(std::int64_t start) {
-    std::lock_guard<std::mutex> hold(lock);
-    startNs = start;
-}
+DeliveryWatch::DeliveryWatch(int consumers)
+    : consumers(consumers), progress(new Progress[consumers]), waiting(consumers) {}
 
 void DeliveryWatch::consumerComplete() {
     std::lock_guard<std::mutex> hold(lock);
@@ -25,15 +22,27 @@ void DeliveryWatch::consumerComplete() {
 
 void DeliveryWatch::producersFinished() {
     std::lock_guard<std::mutex> hold(lock);
-    const std::int64_t now = nowNs();
-    deadlineNs = now + std::max(kMinimumGraceNs, now - startNs);
+    producersDone = true;
     changed.notify_all();
+}
+
+std::int64_t DeliveryWatch::deliveries() const {
+    std::int64_t total = 0;
+    for (int i = 0; i < consumers; ++i) total += progress[i].count.load(std::memory_order_relaxed);
+    return total;
 }
 
 void DeliveryWatch::waitUntilOver() {
     std::unique_lock<std::mutex> hold(lock);
+    std::int64_t seen = -1;
+    std::int64_t lastChangeNs = nowNs();
     while (!over()) {
-        if (deadlineNs != 0 && nowNs() >= deadlineNs) {
+        const std::int64_t now = nowNs();
+        const std::int64_t count = deliveries();
+        if (count != seen || !producersDone) {
+            seen = count;
+            lastChangeNs = now;
+        } else if (now - lastChangeNs > kQuietNs) {
             finish();
             break;
         }

@@ -25,6 +25,7 @@ struct PeerRun {
     // Checks one delivery for consumer `index` and tells the watch when it
     // was the consumer's last message. Call on the consumer's own thread.
     void deliver(int index, const void* data, std::size_t bytes) {
+        watch.delivered(index);
         if (consumers[index]->receive(data, bytes)) watch.consumerComplete();
     }
     bool writeReports() const;
@@ -52,7 +53,6 @@ void runProducerThreads(PeerRun& run, MakeSend&& makeSend) {
     }
     const std::int64_t start = nowNs();
     for (auto& producer : run.producers) producer->start(start);
-    run.watch.started(start);
     gate.open();
     for (std::thread& t : threads) t.join();
     run.watch.producersFinished();
