@@ -114,7 +114,8 @@ bool Core::awaitEventHandler() {
 void Core::reportStuckDelivery() {
     const std::uint64_t id = deliveryWatch.callingPlugin();
     wxString name = wxString::Format("0x%llX", static_cast<unsigned long long>(id));
-    for (const PluginRecord& plugin : *plugins.snapshot()) {
+    const PluginTable::Snapshot table = plugins.snapshot();
+    for (const PluginRecord& plugin : *table) {
         if (plugin.info.id == id) name = plugin.fileName;
     }
     wxLogWarning("plugin %s has not returned from a delivery for %ld seconds; closing the plugins",

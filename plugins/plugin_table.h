@@ -24,7 +24,8 @@ public:
 
     PluginTable() : current(std::make_shared<const Records>()) {}
 
-    // The table as it is now; any thread.
+    // The table as it is now; any thread. Keep the snapshot itself while
+    // reading it: a range-for over `*snapshot()` drops it before the loop.
     Snapshot snapshot() const;
     // Replaces the whole table. Only the thread that starts and stops the
     // Core, or a thread that runs while it is blocked, changes the table.

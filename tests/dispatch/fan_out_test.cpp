@@ -463,7 +463,8 @@ TEST_F(FanOut, EventsGoToAllPluginsInTableOrderOneAfterAnother) {
 
     // The probes in table order.
     std::vector<ProbeControl*> inTable;
-    for (const PluginRecord& plugin : *core->plugins.snapshot()) {
+    const PluginTable::Snapshot table = core->plugins.snapshot();
+    for (const PluginRecord& plugin : *table) {
         inTable.push_back(writers[plugin.info.id - 0x80]);
     }
     std::uint64_t previous = 0;

@@ -168,7 +168,8 @@ protected:
 
     // The table's record of the plugin loaded from `fileName`.
     PluginRecord recordOf(const std::string& fileName) {
-        for (const PluginRecord& plugin : *core->plugins.snapshot()) {
+        const PluginTable::Snapshot table = core->plugins.snapshot();
+        for (const PluginRecord& plugin : *table) {
             if (plugin.fileName == fileName) return plugin;
         }
         ADD_FAILURE() << fileName << " is not in the plugin table";
@@ -181,7 +182,8 @@ protected:
     // closed its reply slot and freed its payload copy.
     bool workersDone(std::chrono::milliseconds limit = kPatience) {
         const auto deadline = Clock::now() + limit;
-        for (const PluginRecord& plugin : *core->plugins.snapshot()) {
+        const PluginTable::Snapshot table = core->plugins.snapshot();
+        for (const PluginRecord& plugin : *table) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - Clock::now());
             if (!plugin.library->waitIdle(std::max(left, std::chrono::milliseconds(0)))) {
