@@ -384,7 +384,7 @@ TEST_F(Loader, LoadGetsItsContextAndACallbackThatAlreadyRoutes) {
     EXPECT_EQ(load.load.callback, &coreCallback);
     EXPECT_EQ(statusInLoad, STATUS_OK);
 
-    std::deque<CoreMessage> queued = core.eventQueue.takeAll();
+    const EventQueue::Batch queued = core.eventQueue.takeAll();
     ASSERT_EQ(queued.size(), 1u);
     const CoreMessage& event = queued.front();
     EXPECT_EQ(event.source, 0x91u);
