@@ -26,12 +26,15 @@ inline void pauseBetweenLooks() {
 }  // namespace
 
 void EventQueue::push(const CoreMessage& event) {
+    bool wakeHandler = false;
     {
         std::lock_guard<pt::spinlock> hold(queueLock);
         events.push_back(event);
-        waiting.store(events.size() - front);
+        waiting.store(events.size() - front, std::memory_order_relaxed);
+        // One post wakes it; later senders need not post again.
+        std::swap(wakeHandler, handlerAsleep);
     }
-    if (handlerAsleep.load()) eventTrigger.post();
+    if (wakeHandler) eventTrigger.post();
 }
 
 bool EventQueue::takeBatch(Batch& batch) {
@@ -41,7 +44,7 @@ bool EventQueue::takeBatch(Batch& batch) {
     if (front != 0) events.erase(events.begin(), events.begin() + static_cast<long>(front));
     front = 0;
     batch.swap(events);
-    waiting.store(0);
+    waiting.store(0, std::memory_order_relaxed);
     return true;
 }
 
@@ -53,7 +56,7 @@ bool EventQueue::pop(CoreMessage& event) {
         events.clear();
         front = 0;
     }
-    waiting.store(events.size() - front);
+    waiting.store(events.size() - front, std::memory_order_relaxed);
     return true;
 }
 
@@ -84,7 +87,10 @@ void EventQueue::waitForEvents() {
         gatherBatch();
         return;
     }
-    handlerAsleep.store(true);
-    if (waiting.load() == 0) eventTrigger.wait();
-    handlerAsleep.store(false);
+    {
+        std::lock_guard<pt::spinlock> hold(queueLock);
+        if (front != events.size()) return;
+        handlerAsleep = true;
+    }
+    eventTrigger.wait();
 }

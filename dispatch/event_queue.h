@@ -12,10 +12,10 @@
 // The event handler thread spins briefly when the queue runs dry and then
 // sleeps on `eventTrigger` (auto-reset), which lives as long as the queue,
 // so a plugin thread that sends after the Core stopped still finds it.
-// Senders post the trigger only when the handler may be asleep: each side
-// writes its own flag (`waiting`, `handlerAsleep`) and then reads the
-// other's, both sequentially consistent, so at least one of them sees the
-// other and no wake-up is lost.
+// Senders post the trigger only when the handler is asleep: it says so under
+// `queueLock`, after finding the queue empty there, and the first sender
+// after that takes the flag back under the same lock and posts. So no
+// wake-up is lost, and a busy queue costs no post at all.
 //
 // Each queued record owns its payload copy; whoever takes a record off takes
 // that ownership with it.
@@ -70,11 +70,11 @@ private:
     pt::spinlock queueLock;
     Batch events;             // guarded by queueLock
     std::size_t front = 0;    // guarded by queueLock: events before it were popped
-    // How many events wait; written under queueLock, read without it. On a
-    // line of its own, so that the event handler thread's spinning on it does
-    // not take the lock's line away from the senders.
+    // Whether the event handler thread sleeps and nobody has posted yet.
+    bool handlerAsleep = false;  // guarded by queueLock
+    // How many events wait; written under queueLock, read without it by the
+    // spinning event handler thread. On a line of its own, so that the
+    // spinning does not take the lock's line away from the senders.
     alignas(64) std::atomic<std::size_t> waiting{0};
-    // Whether the event handler thread is asleep or about to be.
-    std::atomic<bool> handlerAsleep{false};
     alignas(64) pt::trigger eventTrigger{true, false};
 };
