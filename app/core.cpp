@@ -123,9 +123,5 @@ void Core::reportStuckDelivery() {
 }
 
 void Core::discardQueuedEvents() {
-    for (const CoreMessage& event : eventQueue.takeAll()) {
-        if (event.payload == nullptr) continue;
-        replies.payloadFreed(event.payload);
-        payloadAllocator.release(const_cast<void*>(event.payload));
-    }
+    for (const CoreMessage& event : eventQueue.takeAll()) freePayload(event.payload);
 }

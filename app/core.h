@@ -96,8 +96,8 @@ public:
     // Main thread only: set by start, cleared by stop.
     std::unique_ptr<EventHandlerThread> eventHandlerThread;
     std::unique_ptr<SchedulerThread> schedulerThread;
-    // Guards itself.
-    LockedMultimap payloadHolders;
+    // Guards itself. CORE_ID stands for the event handler's own hold.
+    LockedMultimap payloadHolders{CORE_ID};
     // Guards itself (sequenceLock).
     SequenceTable sequenceTable;
     // Guards itself (replyLock): cancelled handles and reply waiters.
@@ -111,6 +111,10 @@ public:
     std::uint64_t lastLowMemoryTime = 0;
     // What the event handler thread is doing; guards itself.
     DeliveryWatch deliveryWatch;
+    // The events the event handler thread is handing out. Its storage goes
+    // back and forth with the queue's, so it is kept from batch to batch.
+    // Event handler thread only.
+    EventQueue::Batch dispatchBatch;
     // How long the stop waits for a plugin call that does not return before
     // it acts: the event handler stuck in one call makes it close the
     // plugins early, a worker makes it leave its library mapped. Main thread.
@@ -122,12 +126,13 @@ private:
     std::int32_t queueEvent(const CoreMessage& message);
     bool attachPayloadCopy(CoreMessage& event);
     bool paceReader(const CoreMessage& event);
-    void fanOut(const CoreMessage& event);
+    void fanOut(const CoreMessage& event, const PluginTable::Records& table);
     void sendNotice(const CoreMessage& notice);
     bool stopEventHandler();
     bool awaitEventHandler();
     void reportStuckDelivery();
     void discardQueuedEvents();
+    void freePayload(const void* payload);
 };
 
 // The process-wide Core, set by its constructor and never cleared.

@@ -20,9 +20,10 @@
 class DeliveryWatch {
 public:
     void entering(std::uint64_t pluginId) { calling.store(pluginId, std::memory_order_relaxed); }
+    // Only the event handler thread writes, so no read-modify-write is needed.
     void left() {
         calling.store(0, std::memory_order_relaxed);
-        progress.fetch_add(1, std::memory_order_relaxed);
+        progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
 
     // The id of the plugin being called, or 0 between calls.

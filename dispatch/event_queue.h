@@ -2,46 +2,79 @@
 // the event handler thread.
 //
 // Any thread that calls the router appends; only the event handler thread
-// takes events off; the main thread takes what is left at stop. `events` is
-// guarded by `queueLock`, which is held only while records are copied in or
-// out, never during a plugin call. `eventTrigger` (auto-reset) wakes the
-// event handler thread; it lives as long as the queue, so a plugin thread
-// that sends after the Core stopped still finds it.
+// takes events off, a whole batch per lock acquisition; the main thread
+// takes what is left at stop. `events` is guarded by `queueLock`, which is
+// held only while records are copied in or the batch is swapped out, never
+// during a plugin call. The storage is reused from batch to batch, so a
+// queued message costs no allocation once the queue has grown to its
+// working size.
+//
+// The event handler thread spins briefly when the queue runs dry and then
+// sleeps on `eventTrigger` (auto-reset), which lives as long as the queue,
+// so a plugin thread that sends after the Core stopped still finds it.
+// Senders post the trigger only when the handler is asleep: it says so under
+// `queueLock`, after finding the queue empty there, and the first sender
+// after that takes the flag back under the same lock and posts. So no
+// wake-up is lost, and a busy queue costs no post at all.
 //
 // Each queued record owns its payload copy; whoever takes a record off takes
 // that ownership with it.
 #pragma once
 
-#include <deque>
+#include <atomic>
+#include <cstddef>
 #include <mutex>
+#include <vector>
 
 #include "tessard_plugin.h"
+#include "threads/spinlock.h"
 #include "threads/trigger.h"
 
 class EventQueue {
 public:
+    using Batch = std::vector<CoreMessage>;
+
     EventQueue() = default;
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
 
-    // Appends a copy of `event` and wakes the event handler thread.
+    // Appends a copy of `event` and wakes the event handler thread if it may
+    // be asleep.
     void push(const CoreMessage& event);
+    // Replaces `batch` with every waiting event, in order, under one lock
+    // acquisition; false when none was waiting. The old contents of `batch`
+    // must have been handled: its storage is given to the queue for reuse.
+    bool takeBatch(Batch& batch);
     // Copies the front event into `event` and removes it; false when empty.
     bool pop(CoreMessage& event);
     // Removes and returns every waiting event, in order.
-    std::deque<CoreMessage> takeAll();
+    Batch takeAll();
 
-    // Blocks until something was pushed or wake() was called since the last
-    // return.
-    void waitForEvents() { eventTrigger.wait(); }
+    // Returns once something was pushed or wake() was called since the last
+    // return: at once when events are waiting, after a short spin when they
+    // come soon, else after sleeping on the trigger.
+    void waitForEvents();
     void wake() { eventTrigger.post(); }
     // Forgets wake-ups that nobody waited for.
     void clearWakeups() { eventTrigger.reset(); }
 
-    bool empty();
+    bool empty() const { return waiting.load() == 0; }
 
 private:
-    std::mutex queueLock;
-    std::deque<CoreMessage> events;  // guarded by queueLock
-    pt::trigger eventTrigger{true, false};
+    bool spinForEvents() const;
+    void gatherBatch() const;
+
+    // A spinlock: it is held for one record copy or one swap, and senders on
+    // several threads meet the event handler thread on it all the time, where
+    // a mutex would put them to sleep in the kernel.
+    pt::spinlock queueLock;
+    Batch events;             // guarded by queueLock
+    std::size_t front = 0;    // guarded by queueLock: events before it were popped
+    // Whether the event handler thread sleeps and nobody has posted yet.
+    bool handlerAsleep = false;  // guarded by queueLock
+    // How many events wait; written under queueLock, read without it by the
+    // spinning event handler thread. On a line of its own, so that the
+    // spinning does not take the lock's line away from the senders.
+    alignas(64) std::atomic<std::size_t> waiting{0};
+    alignas(64) pt::trigger eventTrigger{true, false};
 };

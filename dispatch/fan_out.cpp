@@ -95,31 +95,45 @@ bool callPlugin(const PluginRecord& plugin, const CoreMessage& event, Delivery d
 }  // namespace
 
 void Core::dispatchEvents() {
-    CoreMessage event;
-    while (!deliveryWatch.deliveriesStopped() && eventQueue.pop(event)) fanOut(event);
+    while (!deliveryWatch.deliveriesStopped() && eventQueue.takeBatch(dispatchBatch)) {
+        // The table changes only while this thread does not run, so one
+        // snapshot serves the whole batch.
+        const PluginTable::Snapshot table = plugins.snapshot();
+        for (const CoreMessage& event : dispatchBatch) {
+            if (deliveryWatch.deliveriesStopped()) {
+                freePayload(event.payload);
+                continue;
+            }
+            fanOut(event, *table);
+        }
+    }
 }
 
-void Core::fanOut(const CoreMessage& event) {
+void Core::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
     const std::uint64_t key = subscription::deliveryKey(event.type);
-    const std::uint64_t payload = addressOf(event.payload);
-    payloadHolders.add(payload, CORE_ID);
-    const PluginTable::Snapshot table = plugins.snapshot();
-    for (const PluginRecord& plugin : *table) {
+    // The event handler's own hold keeps the buffer alive for the whole walk,
+    // even when a plugin gives its hold back early from another thread.
+    payloadHolders.beginWalk(addressOf(event.payload));
+    for (const PluginRecord& plugin : table) {
         if (!plugin.library) continue;
         if (deliveryWatch.deliveriesStopped()) break;
         const Delivery delivery = deliveryFor(plugin, event, key);
         if (!canDeliver(plugin, delivery)) continue;
-        payloadHolders.add(payload, plugin.info.id);
+        payloadHolders.holdForCall(plugin.info.id);
         deliveryWatch.entering(plugin.info.id);
         const bool retained = callPlugin(plugin, event, delivery);
         deliveryWatch.left();
-        if (!retained) payloadHolders.release(payload, plugin.info.id);
+        payloadHolders.endCall(plugin.info.id, retained);
     }
-    releasePayload(event.payload, CORE_ID);
+    if (payloadHolders.endWalk()) freePayload(event.payload);
 }
 
 void Core::releasePayload(const void* payload, std::uint64_t holder) {
-    if (!payloadHolders.release(addressOf(payload), holder) || payload == nullptr) return;
+    if (payloadHolders.release(addressOf(payload), holder)) freePayload(payload);
+}
+
+void Core::freePayload(const void* payload) {
+    if (payload == nullptr) return;
     // Waiting readers are told before the buffer goes, while its address
     // cannot yet belong to another payload.
     replies.payloadFreed(payload);

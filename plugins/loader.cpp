@@ -97,6 +97,7 @@ public:
 
 private:
     std::unique_ptr<wxDynamicLibrary> open(const wxString& fileName);
+    bool admitId(const PluginRecord& plugin);
 
     Core& core;
     const wxString directory;
@@ -118,6 +119,21 @@ std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
     return nullptr;
 }
 
+// Whether the plugin's id is its own: the core's id stands for the core's
+// hold on every payload it hands out and as the sender of its notices, and
+// the first plugin to take an id keeps it.
+bool Scan::admitId(const PluginRecord& plugin) {
+    if (plugin.info.id == CORE_ID) {
+        wxLogError("plugin %s uses the core's own ID 0x%08lX; it is not loaded", plugin.fileName,
+                   static_cast<unsigned long>(CORE_ID));
+        return false;
+    }
+    if (ids.insert(plugin.info.id).second) return true;
+    wxLogWarning("plugin %s ID 0x%08lX already loaded", plugin.fileName,
+                 static_cast<unsigned long>(plugin.info.id));
+    return false;
+}
+
 void Scan::load(const wxString& fileName) {
     std::unique_ptr<wxDynamicLibrary> library = open(fileName);
     if (!library) return;
@@ -126,9 +142,7 @@ void Scan::load(const wxString& fileName) {
     if (plugin.entryPoints.Load == nullptr) return;
     plugin.fileName = fileName;
     if (!callLoad(core, plugin)) return;
-    if (!ids.insert(plugin.info.id).second) {
-        wxLogWarning("plugin %s ID 0x%08lX already loaded", fileName,
-                     static_cast<unsigned long>(plugin.info.id));
+    if (!admitId(plugin)) {
         // Its Load succeeded and may have started threads that run in its
         // code: the library stays mapped and nothing of it is called again.
         library->Detach();

@@ -167,6 +167,23 @@ TEST_F(Loader, DuplicateIdKeepsTheFirstListedAndLeavesTheSecondMapped) {
     }
 }
 
+// The core's own id stands for its hold on every payload it hands out: a
+// plugin under that id could end the core's hold and free a payload that is
+// still being handed out. It is refused like a taken id.
+TEST_F(Loader, PluginUsingTheCoresIdIsRefused) {
+    probe("impostor.so", CORE_ID);
+    probe("honest.so", 0x61);
+    loadPlugins(core);
+    EXPECT_EQ(tableNames(core), Names{"honest.so"});
+    EXPECT_TRUE(failedNames(core).empty());
+    EXPECT_TRUE(hasRecord(log, wxLOG_Error,
+                          "plugin impostor.so uses the core's own ID 0x80000000; it is not loaded"));
+    const std::vector<ProbeCall> calls = probeNamed("impostor.so").calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].entry, ProbeEntry::Load);
+    EXPECT_TRUE(isMapped(pathOf("impostor.so"))) << "its Load may have started threads";
+}
+
 TEST_F(Loader, PluginRejectingItselfIsClosedAndNotListed) {
     probe("refuses.so", 0x51).behaviour.loadResult = -3;
     probe("reports.so", 0x52).behaviour.info.loadError = 9;
@@ -367,7 +384,7 @@ TEST_F(Loader, LoadGetsItsContextAndACallbackThatAlreadyRoutes) {
     EXPECT_EQ(load.load.callback, &coreCallback);
     EXPECT_EQ(statusInLoad, STATUS_OK);
 
-    std::deque<CoreMessage> queued = core.eventQueue.takeAll();
+    const EventQueue::Batch queued = core.eventQueue.takeAll();
     ASSERT_EQ(queued.size(), 1u);
     const CoreMessage& event = queued.front();
     EXPECT_EQ(event.source, 0x91u);
