@@ -51,7 +51,7 @@ TEST_F(DeploymentCheck, OwnedByAnotherUserIsNamed) {
     EXPECT_TRUE(log.contains(wxLOG_Warning, "plugin " + plugin + " is owned by user 65534"));
 }
 
-// A path full of conversion specifications reaches the log as it is.
+// A path full of printf conversions reaches the log as it is.
 TEST_F(DeploymentCheck, PathIsDataNotAFormat) {
     const std::string hostile = directory / "%n%s%x.so";
     writeFile(hostile, "x");
