@@ -301,12 +301,12 @@ TEST_F(CoreLifecycle, WriteStuckUntilCloseDoesNotHoldTheStop) {
 TEST_F(CoreLifecycle, SlowButMovingDeliveriesAreWaitedFor) {
     ProbeControl& slow = subscribedProbe("slow.so", 0x4004);
     slow.behaviour.onWrite = [](ProbeControl&, const WriteRequest& request) {
-        if (request.type == kTestType) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (request.type == kTestType) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     };
     folder.install("probe", "slow.so");
     LogCapture log;
     Core core(folder.exePath(), allocator);
-    core.callGrace = std::chrono::milliseconds(300);
+    core.callGrace = std::chrono::seconds(1);
     core.start();
     const std::string frame(16, 'w');
     constexpr int kEvents = 30;
