@@ -16,7 +16,6 @@ constexpr std::chrono::microseconds kSpin{30};
 // each send pay for several cache misses; a few microseconds of gathering
 // let the senders write into lines that stay theirs.
 constexpr std::chrono::microseconds kGather{8};
-constexpr std::size_t kBatchWanted = 64;
 
 // Roughly a microsecond between two looks at the queue.
 inline void pauseBetweenLooks() {
@@ -30,7 +29,13 @@ void EventQueue::push(const CoreMessage& event) {
     {
         std::lock_guard<pt::spinlock> hold(queueLock);
         events.push_back(event);
-        waiting.store(events.size() - front, std::memory_order_relaxed);
+        // Written only when the queue stops being empty and when the batch
+        // the handler gathers is full: the handler spins on this line, and
+        // every write after one of its looks costs the sender a cache miss.
+        const std::size_t count = events.size() - front;
+        if (count == 1 || count == EventQueue::kBatchWanted) {
+            waiting.store(count, std::memory_order_relaxed);
+        }
         // One post wakes it; later senders need not post again.
         std::swap(wakeHandler, handlerAsleep);
     }
@@ -77,7 +82,8 @@ bool EventQueue::spinForEvents() const {
 
 void EventQueue::gatherBatch() const {
     const auto until = Clock::now() + kGather;
-    while (waiting.load(std::memory_order_relaxed) < kBatchWanted && Clock::now() < until) {
+    while (waiting.load(std::memory_order_relaxed) < EventQueue::kBatchWanted &&
+           Clock::now() < until) {
         pauseBetweenLooks();
     }
 }

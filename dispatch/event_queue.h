@@ -32,6 +32,9 @@
 
 class EventQueue {
 public:
+    // How many waiting events make a batch worth taking at once.
+    static constexpr std::size_t kBatchWanted = 64;
+
     using Batch = std::vector<CoreMessage>;
 
     EventQueue() = default;
@@ -72,7 +75,9 @@ private:
     std::size_t front = 0;    // guarded by queueLock: events before it were popped
     // Whether the event handler thread sleeps and nobody has posted yet.
     bool handlerAsleep = false;  // guarded by queueLock
-    // How many events wait; written under queueLock, read without it by the
+    // Whether events wait, and whether a full batch does: 0 when the queue
+    // is empty, else at least 1, and at least kBatchWanted once that many
+    // wait (see push). Written under queueLock, read without it by the
     // spinning event handler thread. On a line of its own, so that the
     // spinning does not take the lock's line away from the senders.
     alignas(64) std::atomic<std::size_t> waiting{0};
