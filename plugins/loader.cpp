@@ -11,6 +11,7 @@
 #include "app/regular_file.h"
 #include "dispatch/plugin_thread.h"
 #include "plugins/deployment_check.h"
+#include "plugins/elf_check.h"
 #include "plugins/status_document.h"
 
 namespace {
@@ -104,15 +105,29 @@ private:
     std::set<std::uint64_t> ids;  // every id accepted in this scan
 };
 
+// Whether the file may be handed to the dynamic loader at all; false, with
+// the reason logged, when that would hang or crash the server.
+bool loadable(const wxString& path) {
+    // A FIFO would make the dynamic loader wait for a writer for ever.
+    if (!isRegularFile(path.fn_str())) {
+        wxLogError("plugin %s is not a regular file; it is not loaded", path);
+        return false;
+    }
+    // A file cut short would make it read past the end of its mapping.
+    if (!elfFitsInFile(path.fn_str())) {
+        wxLogError("plugin %s is cut short: its headers reach beyond its end; it is not loaded",
+                   path);
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
     const wxString path = directory + "/" + fileName;
     checkPluginFile(path);
     auto library = std::make_unique<wxDynamicLibrary>();
-    // A FIFO would make the dynamic loader wait for a writer for ever.
-    const bool regular = isRegularFile(path.fn_str());
-    if (!regular) wxLogError("plugin %s is not a regular file; it is not loaded", path);
     // Verbatim: the name as given, every symbol bound now, none made global.
-    if (regular && library->Load(path, wxDL_VERBATIM)) return library;
+    if (loadable(path) && library->Load(path, wxDL_VERBATIM)) return library;
     core.sendText(wxString::Format("Failed to load plugin: %s (missing dependency)", fileName)
                       .utf8_string());
     core.failedPlugins.push_back(fileName);

@@ -260,6 +260,24 @@ TEST_F(Loader, UnopenableLibrariesAreRecordedAndAnnounced) {
     }
 }
 
+// A plugin file cut short would map without complaint and kill the server
+// with SIGBUS on the first read past its end. It is refused before the
+// dynamic loader sees it, and counted, told and listed like any library that
+// cannot be opened; the plugins around it load as usual.
+TEST_F(Loader, LibraryCutShortIsRefusedBeforeTheDynamicLoaderMapsIt) {
+    const std::string whole = readFile(testPluginPath("hard_named"));
+    folder.install("hard_named", "whole.so");
+    folder.writePlugin("cut.so", whole.substr(0, whole.size() / 2));
+    core.start();
+    EXPECT_EQ(tableNames(core), Names{"whole.so"});
+    EXPECT_EQ(failedNames(core), Names{"cut.so"});
+    EXPECT_TRUE(hasRecord(log, wxLOG_Error,
+                          "plugin " + pathOf("cut.so") +
+                              " is cut short: its headers reach beyond its end; it is not loaded"));
+    EXPECT_NE(readFile(folder / "plugins.xml").find("Filename=\"cut.so\" Opened=\"1\" OpenCode=\"79\""),
+              std::string::npos);
+}
+
 TEST_F(Loader, HiddenFilesAndDirectoriesAreNotTried) {
     probe(".x.so", 0x71);
     std::filesystem::create_directory(folder.pluginsDir() + "/d.so");
