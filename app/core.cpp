@@ -101,7 +101,7 @@ bool Core::awaitEventHandler() {
     while (!eventHandlerThread->isFinished()) {
         pt::psleep(100);
         const std::uint64_t now = deliveryWatch.callsReturned();
-        if (now != progress || deliveryWatch.callingPlugin() == 0) {
+        if (now != progress || !deliveryWatch.inPluginCall()) {
             progress = now;
             stuckFor = std::chrono::milliseconds(0);
         } else if ((stuckFor += std::chrono::milliseconds(100)) >= callGrace) {
@@ -118,8 +118,9 @@ void Core::reportStuckDelivery() {
     for (const PluginRecord& plugin : *table) {
         if (plugin.info.id == id) name = plugin.fileName;
     }
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(callGrace).count();
     wxLogWarning("plugin %s has not returned from a delivery for %ld seconds; closing the plugins",
-                 name, static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(callGrace).count()));
+                 name, static_cast<long>(seconds));
 }
 
 void Core::discardQueuedEvents() {

@@ -8,8 +8,8 @@
 // and closes the plugins, whose Close is expected to make their calls
 // return; the event handler thread then calls no plugin again.
 //
-// `calling` and `progress` need only be recent when read, so they are
-// relaxed. `stopped` is sequentially consistent: a plugin's Close follows
+// `calling`, `inCall` and `progress` need only be recent when read, so they
+// are relaxed. `stopped` is sequentially consistent: a plugin's Close follows
 // the store, and the event handler thread must see it as soon as that Close
 // lets its call return.
 #pragma once
@@ -19,14 +19,18 @@
 
 class DeliveryWatch {
 public:
-    void entering(std::uint64_t pluginId) { calling.store(pluginId, std::memory_order_relaxed); }
+    void entering(std::uint64_t pluginId) {
+        calling.store(pluginId, std::memory_order_relaxed);
+        inCall.store(true, std::memory_order_relaxed);
+    }
     // Only the event handler thread writes, so no read-modify-write is needed.
     void left() {
-        calling.store(0, std::memory_order_relaxed);
+        inCall.store(false, std::memory_order_relaxed);
         progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
 
-    // The id of the plugin being called, or 0 between calls.
+    // Whether a plugin is being called, and which (the last one called).
+    bool inPluginCall() const { return inCall.load(std::memory_order_relaxed); }
     std::uint64_t callingPlugin() const { return calling.load(std::memory_order_relaxed); }
     // How many plugin calls have returned so far.
     std::uint64_t callsReturned() const { return progress.load(std::memory_order_relaxed); }
@@ -37,6 +41,7 @@ public:
 
 private:
     std::atomic<std::uint64_t> calling{0};
+    std::atomic<bool> inCall{false};
     std::atomic<std::uint64_t> progress{0};
     std::atomic<bool> stopped{false};
 };
