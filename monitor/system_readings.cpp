@@ -2,9 +2,10 @@
 
 #include <ctime>
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// The build defines TESSARD_HAVE_TCMALLOC when tcmalloc is the allocator;
+// the sanitizer builds bring allocators of their own.
+#ifdef TESSARD_HAVE_TCMALLOC
 #include <gperftools/malloc_extension.h>
-#define TESSARD_HAVE_TCMALLOC 1
 #endif
 
 namespace {
