@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -314,6 +315,65 @@ TEST_F(CoreLifecycle, SlowButMovingDeliveriesAreWaitedFor) {
     core.stop();
     EXPECT_EQ(writesOfType(slow, kTestType), static_cast<std::size_t>(kEvents));
     EXPECT_EQ(log.countContaining("has not returned from a delivery"), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A plugin whose own thread goes on sending after its Close, until its
+// Unload ends it, as a plugin that stops its threads late does. Everything
+// accepted before the stop is delivered; what it sends later is accepted
+// and freed without reaching a plugin that is closing, and the stop ends.
+TEST_F(CoreLifecycle, PluginSendingAfterItsCloseDoesNotHoldOrBreakTheStop) {
+    constexpr std::uint64_t kLateId = 0x5005;
+    constexpr std::uint64_t kLateType = 0x55;
+    constexpr int kBeforeStop = 20;
+    ProbeControl& sink = subscribedProbe("sink.so", 0x5006);
+    ProbeControl& late = probeNamed("late.so");
+    late.behaviour.info = pluginInfo(kLateId);
+    std::atomic<bool> unloading{false};
+    std::atomic<long> lateSends{0};
+    std::atomic<long> lateRefusals{0};
+    std::thread sender;
+    const std::string frame(48, 'l');
+    late.behaviour.onClose = [&](ProbeControl& self) {
+        sender = std::thread([&] {
+            // At least a hundred, however soon the Unload comes.
+            while (!unloading || lateSends < 100) {
+                if (self.send(message(kLateId, MSG_SELECT_1, kLateType, &frame)) != STATUS_OK) {
+                    ++lateRefusals;
+                }
+                ++lateSends;
+                std::this_thread::yield();
+            }
+        });
+    };
+    late.behaviour.onUnload = [&](ProbeControl&) {
+        unloading = true;
+        sender.join();
+    };
+    folder.install("probe", "sink.so");
+    folder.install("probe", "late.so");
+    {
+        Core core(folder.exePath(), allocator);
+        core.start();
+        for (int i = 0; i < kBeforeStop; ++i) {
+            late.send(message(kLateId, MSG_SELECT_1, kTestType, &frame));
+        }
+        {
+            Watchdog watchdog(std::chrono::seconds(60));
+            core.stop();
+        }
+        EXPECT_EQ(writesOfType(sink, kTestType), static_cast<std::size_t>(kBeforeStop));
+        const std::uint64_t sinkClosed = sink.callsOf(ProbeEntry::Close).front().order;
+        for (const ProbeCall& call : sink.callsOf(ProbeEntry::Write)) {
+            EXPECT_LT(call.order, sinkClosed) << "a delivery after the plugin's Close";
+        }
+    }
+    EXPECT_GT(lateSends.load(), 0);
+    EXPECT_EQ(lateRefusals.load(), 0);
+    EXPECT_EQ(allocator.liveBlocks(), 0);
 }
 
 }  // namespace

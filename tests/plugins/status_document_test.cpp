@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -247,6 +248,24 @@ TEST_F(StatusDocument, NoticeCarriesTheSavedDocumentOnOneLine) {
     EXPECT_EQ(notice.payload.find('\n'), std::string::npos);
     EXPECT_EQ(notice.payload.rfind("<?xml ?><Zelt Delta=\"0\"><Modules>", 0), 0u) << notice.payload;
     EXPECT_NE(saved.find("'say &quot;hi&quot;.so'"), std::string::npos) << saved;
+}
+
+// Running as root, only a directory in its place keeps "plugins.xml" from
+// being written. The start goes on: the plugins are opened and still
+// receive the document, and the operator is told once.
+TEST_F(StatusDocument, UnwritableFileIsReportedAndTheNoticeStillSent) {
+    std::filesystem::create_directory(folder / "plugins.xml");
+    ProbeControl& listener = probe("listener.so", 0xA1);
+    core.start();
+    EXPECT_TRUE(waitUntil([&] {
+        for (const ProbeCall& call : listener.callsOf(ProbeEntry::Ioctl)) {
+            if (call.payload.find("Filename=\"listener.so\"") != std::string::npos) return true;
+        }
+        return false;
+    }));
+    EXPECT_EQ(listener.callsOf(ProbeEntry::Open).size(), 1u);
+    EXPECT_EQ(log.countContaining("Could not write plugins.xml"), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "plugins.xml"));
 }
 
 }  // namespace
