@@ -15,10 +15,12 @@
 
 namespace {
 
+// Absolute paths, since a target may change the working directory.
 std::vector<std::string> inputsIn(const std::string& argument) {
+    const std::filesystem::path place = std::filesystem::absolute(argument);
     std::vector<std::string> paths;
-    if (!std::filesystem::is_directory(argument)) return {argument};
-    for (const auto& entry : std::filesystem::directory_iterator(argument)) {
+    if (!std::filesystem::is_directory(place)) return {place.string()};
+    for (const auto& entry : std::filesystem::directory_iterator(place)) {
         if (entry.is_regular_file()) paths.push_back(entry.path().string());
     }
     std::sort(paths.begin(), paths.end());
