@@ -1,3 +1,6 @@
+// One producer of the stress run: what it sends, the code it expects for
+// each send, and what it remembers of its accepted records (producer.h).
+
 #include "producer.h"
 
 #include <algorithm>
@@ -198,9 +201,8 @@ void Producer::note(const Send& send, std::int32_t code, const std::vector<std::
                     codes(allowed));
 }
 
-// Until the stop begins the producer keeps at most kWindow records waiting
-// for the pacing sink; from then on it sends slowly, so that the event
-// handler, which drains the queue before it ends, sees it empty.
+// The window until the stop begins, one record a millisecond from then on
+// (producer.h says why).
 void Producer::pace() {
     if (signals.stopBegan.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

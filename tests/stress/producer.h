@@ -10,6 +10,12 @@
 // exactly when throttling was on at some moment of the send. Every other
 // code is a fault, noted with what was sent.
 //
+// Until the stop begins it sends as fast as the pacing sink takes its
+// records, keeping at most kWindow of them waiting; from then on one record
+// a millisecond. The event handler drains the queue before it ends, and
+// senders that kept the queue full at full speed could hold the stop up
+// for as long as they go on.
+//
 // For each kind of sink it remembers which of its records were accepted
 // before the stop began, which after, and how many, so that the test can
 // tell whether a sink got exactly the accepted ones.

@@ -1,3 +1,5 @@
+// The stress run's read requester and throttling switcher (side_load.h).
+
 #include "side_load.h"
 
 #include <chrono>

@@ -1,3 +1,6 @@
+// The stress run's plugin copies and the views of their exported counters
+// (stress_plugins.h).
+
 #include "stress_plugins.h"
 
 #include <dlfcn.h>

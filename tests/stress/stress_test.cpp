@@ -17,7 +17,8 @@
 //    cancels most handles and revives some (side_load.h);
 //  - a thread switching the Core's throttling on and off (side_load.h);
 //  - the Core's own event handler and scheduler threads;
-// and then Core::stop() on this thread while all of it keeps sending.
+// and then Core::stop() on this thread while all of it keeps sending (the
+// producers slower than before, producer.h says why).
 //
 // What is checked, and why it can only hold if the message path is right:
 //  - every record the router accepted before the stop began reached every
