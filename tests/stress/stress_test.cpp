@@ -230,9 +230,9 @@ void expectEverythingExercised(const StressLoad& load, const StressPlugins& plug
     EXPECT_GT(plugins.answersAccepted(), 0u);
 }
 
-void printFigures(const StressLoad& load, const StressPlugins& plugins,
-                  const StressSettings& settings, const StopMark& mark,
-                  std::chrono::milliseconds stopTook) {
+unsigned long long figure(std::uint64_t value) { return value; }
+
+void printSends(const StressLoad& load) {
     const Producers& producers = load.producers;
     std::uint64_t sent = 0;
     std::uint64_t afterStop = 0;
@@ -243,42 +243,53 @@ void printFigures(const StressLoad& load, const StressPlugins& plugins,
     const std::uint64_t sequenced = acceptedIn(producers, HARD_STREAM_SEQUENCED);
     const std::uint64_t plain = acceptedIn(producers, HARD_STREAM_PLAIN);
     const std::uint64_t broadcast = acceptedIn(producers, HARD_STREAM_BROADCAST);
-    std::printf("stress: %.1f s of load, %u producers; the stop took %lld ms\n",
-                settings.load.count() / 1000.0, settings.producers,
-                static_cast<long long>(stopTook.count()));
     std::printf("stress: records sent %llu, accepted %llu (sequenced %llu, plain %llu, "
                 "broadcast %llu), %llu of them after the stop began\n",
-                (unsigned long long)sent, (unsigned long long)(sequenced + plain + broadcast),
-                (unsigned long long)sequenced, (unsigned long long)plain,
-                (unsigned long long)broadcast, (unsigned long long)afterStop);
+                figure(sent), figure(sequenced + plain + broadcast), figure(sequenced),
+                figure(plain), figure(broadcast), figure(afterStop));
     std::printf("stress: refused: cancelled %llu, no sequence %llu, overrun %llu, throttled %llu, "
                 "no memory %llu; throttling switched on %llu times\n",
-                (unsigned long long)refusedWith(producers, STATUS_CANCELLED),
-                (unsigned long long)refusedWith(producers, STATUS_NO_SEQUENCE),
-                (unsigned long long)refusedWith(producers, STATUS_OVERRUN),
-                (unsigned long long)refusedWith(producers, STATUS_THROTTLED),
-                (unsigned long long)refusedWith(producers, STATUS_NO_MEMORY),
-                (unsigned long long)load.throttle.switchCount());
+                figure(refusedWith(producers, STATUS_CANCELLED)),
+                figure(refusedWith(producers, STATUS_NO_SEQUENCE)),
+                figure(refusedWith(producers, STATUS_OVERRUN)),
+                figure(refusedWith(producers, STATUS_THROTTLED)),
+                figure(refusedWith(producers, STATUS_NO_MEMORY)),
+                figure(load.throttle.switchCount()));
+}
+
+void printReads(const StressLoad& load, const StressPlugins& plugins, const StopMark& mark) {
     std::uint64_t reads = 0;
-    std::uint64_t refusedAnswers = 0;
+    std::uint64_t refused = 0;
     for (const ReaderView& reader : plugins.readers) {
         reads += reader.reads();
-        refusedAnswers += reader.cancelled();
+        refused += reader.cancelled();
     }
     std::printf("stress: read requests %llu (%llu revivals), cancels %llu; Read calls %llu, "
                 "answers accepted %llu (%llu before the stop), refused as cancelled %llu\n",
-                (unsigned long long)load.requester.requests(),
-                (unsigned long long)load.requester.revivals(),
-                (unsigned long long)load.requester.cancels(), (unsigned long long)reads,
-                (unsigned long long)plugins.answersAccepted(),
-                (unsigned long long)mark.answersAccepted, (unsigned long long)refusedAnswers);
+                figure(load.requester.requests()), figure(load.requester.revivals()),
+                figure(load.requester.cancels()), figure(reads),
+                figure(plugins.answersAccepted()), figure(mark.answersAccepted), figure(refused));
+}
+
+void printDeliveries(const StressLoad& load, const StressPlugins& plugins) {
     for (const SinkView& sink : plugins.sinks) {
         std::uint64_t records = 0;
-        for (const auto& producer : producers) records += sink.records(producer->index());
+        for (const auto& producer : load.producers) records += sink.records(producer->index());
         std::printf("stress: %s delivered %llu records, %llu answers, %llu core notices\n",
-                    sink.name().c_str(), (unsigned long long)records,
-                    (unsigned long long)sink.answers(), (unsigned long long)sink.others());
+                    sink.name().c_str(), figure(records), figure(sink.answers()),
+                    figure(sink.others()));
     }
+}
+
+void printFigures(const StressLoad& load, const StressPlugins& plugins,
+                  const StressSettings& settings, const StopMark& mark,
+                  std::chrono::milliseconds stopTook) {
+    std::printf("stress: %.1f s of load, %u producers; the stop took %lld ms\n",
+                settings.load.count() / 1000.0, settings.producers,
+                static_cast<long long>(stopTook.count()));
+    printSends(load);
+    printReads(load, plugins, mark);
+    printDeliveries(load, plugins);
     std::fflush(stdout);
 }
 
