@@ -36,7 +36,8 @@ std::int32_t route(const CoreMessage& message) {
 void ReadRequester::run() {
     while (!signals.done.load()) {
         requestAndCancel();
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 1000));
+        const auto mean = static_cast<unsigned>(meanPause.count());
+        std::this_thread::sleep_for(std::chrono::microseconds(mean / 2 + random() % mean));
     }
 }
 

@@ -13,6 +13,7 @@
 // Each thread's state is its own until it is joined.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -23,7 +24,9 @@
 
 class ReadRequester {
 public:
-    explicit ReadRequester(const RunSignals& signals) : signals(signals), random(0xfeed) {}
+    // Between two rounds it pauses `meanPause` on average.
+    ReadRequester(const RunSignals& signals, std::chrono::microseconds meanPause)
+        : signals(signals), meanPause(meanPause), random(0xfeed) {}
 
     void run();
 
@@ -39,6 +42,7 @@ private:
     void expectAccepted(std::int32_t code, const char* what, std::uint64_t handle);
 
     const RunSignals& signals;
+    const std::chrono::microseconds meanPause;
     std::mt19937 random;
     std::uint64_t nextHandle = 0;
     std::vector<std::uint64_t> cancelledHandles;
