@@ -37,11 +37,11 @@ std::string codes(const std::vector<std::int32_t>& allowed) {
 }  // namespace
 
 Producer::Producer(std::uint32_t index, const RunSignals& signals, const ThrottleWatch& throttle,
-                   Delivered delivered)
+                   Pacing pacing)
     : producer(index),
       signals(signals),
       throttle(throttle),
-      delivered(std::move(delivered)),
+      pacing(std::move(pacing)),
       random(0x5eed + index),
       buffer(PoisonAllocator::kPoisonedSize) {}
 
@@ -209,10 +209,14 @@ void Producer::pace() {
         return;
     }
     if (sends % 32 != 0) return;
-    while (acceptedByCutoff[HARD_KIND_ALL] - delivered(producer) > kWindow &&
-           !signals.stopBegan.load() && !signals.done.load()) {
+    while (congested() && !signals.stopBegan.load() && !signals.done.load()) {
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
+}
+
+bool Producer::congested() const {
+    return acceptedByCutoff[HARD_KIND_ALL] - pacing.delivered(producer) > kWindow ||
+           pacing.held() > kHeldAtMost;
 }
 
 std::string Producer::judgeSink(int kind, std::uint64_t lastSerial, std::uint64_t records) const {

@@ -10,9 +10,12 @@
 // exactly when throttling was on at some moment of the send. Every other
 // code is a fault, noted with what was sent.
 //
-// Until the stop begins it sends as fast as the pacing sink takes its
-// records, keeping at most kWindow of them waiting; from then on one record
-// a millisecond. The event handler drains the queue before it ends, and
+// Until the stop begins it sends as fast as the sinks take its records and
+// give their payloads back: it keeps at most kWindow records waiting for
+// the pacing sink, and waits while the sinks together hold more than
+// kHeldAtMost payloads not yet given back (a sink that falls behind would
+// otherwise hold ever more, and the readers' answers would wait behind
+// them). From then on it sends one record a millisecond. The event handler drains the queue before it ends, and
 // senders that kept the queue full at full speed could hold the stop up
 // for as long as they go on.
 //
@@ -46,11 +49,19 @@ public:
     // How many of its accepted records may wait for the pacing sink before
     // the producer waits, so that the event queue stays bounded.
     static constexpr std::uint64_t kWindow = 4096;
+    // How many payloads the sinks together may hold before it waits.
+    static constexpr std::uint64_t kHeldAtMost = 16384;
 
-    using Delivered = std::function<std::uint64_t(std::uint32_t producer)>;
+    // What the producer paces itself by.
+    struct Pacing {
+        // How many of the producer's records the pacing sink has taken.
+        std::function<std::uint64_t(std::uint32_t producer)> delivered;
+        // How many payloads the sinks hold.
+        std::function<std::uint64_t()> held;
+    };
 
     Producer(std::uint32_t index, const RunSignals& signals, const ThrottleWatch& throttle,
-             Delivered delivered);
+             Pacing pacing);
 
     void run();
 
@@ -87,11 +98,12 @@ private:
     void recordAccepted(const Send& send);
     void note(const Send& send, std::int32_t code, const std::vector<std::int32_t>& allowed);
     void pace();
+    bool congested() const;
 
     const std::uint32_t producer;
     const RunSignals& signals;
     const ThrottleWatch& throttle;
-    const Delivered delivered;
+    const Pacing pacing;
     std::mt19937 random;
     std::vector<unsigned char> buffer;
 

@@ -117,6 +117,11 @@ void expectAnswers(const SinkView& sink, const StopMark& mark, std::uint64_t acc
     EXPECT_LE(sink.answers(), acceptedInAll) << sink.name() << " got answers never accepted";
 }
 
+void expectNothingLeftHeld(Core& core) {
+    EXPECT_EQ(core.payloadHolders.size(), 0u) << "holds on payloads left after the stop";
+    EXPECT_EQ(core.replies.slotCount(), 0u) << "reply slots left after the stop";
+}
+
 void expectRightCodes(const StressLoad& load, const StressPlugins& plugins, const StopMark& mark) {
     for (const auto& producer : load.producers) {
         EXPECT_EQ(producer->faultCount(), 0u)
@@ -146,11 +151,13 @@ void expectEverythingExercised(const StressLoad& load, const StressPlugins& plug
 }
 
 void printFigures(const StressLoad& load, const StressPlugins& plugins,
-                  const StressSettings& settings, const StopMark& mark,
+                  const StressSettings& settings, const LoadPeaks& peaks, const StopMark& mark,
                   std::chrono::milliseconds stopTook) {
-    std::printf("stress: %.1f s of load, %u producers; the stop took %lld ms\n",
+    std::printf("stress: %.1f s of load, %u producers; the stop took %lld ms; at most %zu "
+                "readers answering and %llu payloads held by the sinks at once\n",
                 settings.load.count() / 1000.0, settings.producers,
-                static_cast<long long>(stopTook.count()));
+                static_cast<long long>(stopTook.count()), peaks.replySlots,
+                figure(peaks.heldBySinks));
     printSends(load);
     printReads(load, plugins, mark);
     printDeliveries(load, plugins);

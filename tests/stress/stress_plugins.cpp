@@ -104,6 +104,12 @@ bool StressPlugins::resolved() const {
     return true;
 }
 
+std::uint64_t StressPlugins::heldBySinks() const {
+    std::uint64_t total = 0;
+    for (const SinkView& sink : sinks) total += sink.held();
+    return total;
+}
+
 std::uint64_t StressPlugins::answersAccepted() const {
     std::uint64_t total = 0;
     for (const ReaderView& reader : readers) total += reader.accepted();

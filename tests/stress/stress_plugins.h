@@ -94,6 +94,8 @@ struct StressPlugins {
     // The first sink that takes everything: the producers pace themselves
     // by what it has received.
     const SinkView& pacer() const { return sinks.front(); }
+    // Payloads the sinks hold and have not given back yet.
+    std::uint64_t heldBySinks() const;
     std::uint64_t answersAccepted() const;
     std::uint64_t liveRefusals() const;
 

@@ -44,10 +44,11 @@ StressLoad::StressLoad(Core& core, const StressPlugins& plugins, const StressSet
       requester(signals, settings.requestPause()),
       switcher(signals, throttle) {
     const SinkView& pacer = plugins.pacer();
+    const Producer::Pacing pacing{
+        [&pacer](std::uint32_t producer) { return pacer.records(producer); },
+        [&plugins] { return plugins.heldBySinks(); }};
     for (std::uint32_t index = 0; index < settings.producers; ++index) {
-        producers.push_back(std::make_unique<Producer>(
-            index, signals, throttle,
-            [&pacer](std::uint32_t producer) { return pacer.records(producer); }));
+        producers.push_back(std::make_unique<Producer>(index, signals, throttle, pacing));
     }
     for (auto& producer : producers) threads.emplace_back([&producer] { producer->run(); });
     threads.emplace_back([this] { requester.run(); });
@@ -59,6 +60,18 @@ void StressLoad::finish() {
     for (std::thread& thread : threads) {
         if (thread.joinable()) thread.join();
     }
+}
+
+LoadPeaks runLoad(Core& core, const StressPlugins& plugins, std::chrono::milliseconds length) {
+    LoadPeaks peaks;
+    const auto until = std::chrono::steady_clock::now() + length;
+    while (std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            100ms, until - std::chrono::steady_clock::now()));
+        peaks.replySlots = std::max(peaks.replySlots, core.replies.slotCount());
+        peaks.heldBySinks = std::max(peaks.heldBySinks, plugins.heldBySinks());
+    }
+    return peaks;
 }
 
 StopMark beginStop(StressLoad& load, const StressPlugins& plugins) {

@@ -52,6 +52,17 @@ private:
     std::vector<std::thread> threads;
 };
 
+// The most the run saw at once while the load ran: readers' reply slots
+// (workers answering) and payloads the sinks held.
+struct LoadPeaks {
+    std::size_t replySlots = 0;
+    std::uint64_t heldBySinks = 0;
+};
+
+// Lets the load run for `length`, looking at the Core and the sinks every
+// tenth of a second.
+LoadPeaks runLoad(Core& core, const StressPlugins& plugins, std::chrono::milliseconds length);
+
 // What the readers had done when the stop began.
 struct StopMark {
     std::uint64_t answersAccepted;

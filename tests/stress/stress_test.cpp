@@ -37,7 +37,8 @@
 //    stop; every read request and cancel is accepted;
 //  - every answer a reader had sent before the stop began reached the sinks
 //    that take answers, and no sink got more answers than were accepted;
-//  - no leak: once the Core is destroyed no payload copy is left;
+//  - no leak: once the Core has stopped no payload is held and no reply
+//    slot is left, and once it is destroyed no payload copy is left;
 //  - no race (the ThreadSanitizer build) and no deadlock: a watchdog aborts
 //    the run, naming its phase, when it does not end in a generous bound.
 // Figures of what was sent, accepted, refused and delivered are printed.
@@ -83,7 +84,7 @@ TEST(StressRun, EveryAcceptedMessageArrivesOnceAndInOrderWhileTheCoreStopsUnderL
 
         StressLoad load(core, plugins, settings);
         phase = "running the load";
-        std::this_thread::sleep_for(settings.load);
+        const LoadPeaks peaks = runLoad(core, plugins, settings.load);
         phase = "stopping the Core under load";
         const StopMark mark = beginStop(load, plugins);
         const std::chrono::milliseconds stopTook = timedStop(core);
@@ -92,11 +93,12 @@ TEST(StressRun, EveryAcceptedMessageArrivesOnceAndInOrderWhileTheCoreStopsUnderL
         load.finish();
 
         phase = "checking";
-        printFigures(load, plugins, settings, mark, stopTook);
+        printFigures(load, plugins, settings, peaks, mark, stopTook);
         for (const SinkView& sink : plugins.sinks) {
             expectExactlyTheAccepted(sink, load.producers);
             expectAnswers(sink, mark, plugins.answersAccepted());
         }
+        expectNothingLeftHeld(core);
         expectRightCodes(load, plugins, mark);
         expectEverythingExercised(load, plugins);
         phase = "destroying the Core";
