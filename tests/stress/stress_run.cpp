@@ -21,13 +21,16 @@ StressSettings StressSettings::fromEnvironment() {
 }
 
 // Every round of the read requester starts a worker thread per reader, and
-// ThreadSanitizer's runtime keeps state for every thread it ever saw: each
-// synchronisation gets slower as they add up, and after some 60,000 the
-// runtime cannot map memory for the next. So in that build a long run
-// spreads a fixed number of rounds over its load.
+// the sanitizers' runtimes make threads dear: ThreadSanitizer keeps state
+// for every thread it ever saw, so each synchronisation gets slower as they
+// add up and after some 60,000 it cannot map memory for the next;
+// AddressSanitizer gives each ending thread's allocator cache back under one
+// lock, and on two busy cores ending threads then pile up faster than they
+// go. So in those builds a long run spreads a fixed number of rounds over
+// its load.
 std::chrono::microseconds StressSettings::requestPause() const {
     const std::chrono::microseconds usual{1000};
-#if defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     constexpr long kRoundsAtMost = 6000;
     return std::max(usual, std::chrono::microseconds(load) / kRoundsAtMost);
 #else
