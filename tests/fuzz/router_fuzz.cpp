@@ -23,7 +23,6 @@
 #include "counting_allocator.h"
 #include "fuzz_support.h"
 #include "plugin_folder.h"
-#include "test_plugins/hard_bus.h"
 
 namespace {
 
@@ -53,7 +52,9 @@ public:
                   "<?xml ?><Zelt Delta=\"0\"><Memory ID=\"-2147483648\" Throttling=\"0\" /></Zelt>");
         core = std::make_unique<Core>(folder.exePath(), allocator);
         core->start();
-        fuzz::check(core->plugins.snapshot()->size() == 2, "the two plugins did not load");
+        const PluginTable::Snapshot table = core->plugins.snapshot();
+        fuzz::check(table->size() == 2, "the two plugins did not load");
+        for (const PluginRecord& plugin : *table) pluginIds.push_back(plugin.info.id);
     }
 
     ~Server() {
@@ -63,6 +64,9 @@ public:
     }
 
     Core& operator*() { return *core; }
+
+    // The ids the two plugins took, which come from their file names.
+    std::uint64_t pluginId(std::size_t index) const { return pluginIds[index]; }
 
     // Waits until every worker has ended and every payload copy is free.
     bool settle() {
@@ -83,6 +87,7 @@ private:
     WorkingDirectory cwd{folder.root()};
     CountingAllocator allocator;
     std::unique_ptr<Core> core;
+    std::vector<std::uint64_t> pluginIds;
 };
 
 Server& server() {
@@ -91,24 +96,25 @@ Server& server() {
     return running;
 }
 
-// Mostly the ids the plugins and the core send under, sometimes any id.
-std::uint64_t sourceFrom(fuzz::Bytes& bytes) {
+// Mostly the ids the plugins, the core and producers send under, sometimes
+// any id.
+std::uint64_t sourceFrom(fuzz::Bytes& bytes, const Server& running) {
     switch (bytes.byte() % 8) {
     case 0: return 0;  // a read request or a cancel
-    case 1: return HARD_SINK_ID;
-    case 2: return HARD_READER_ID;
+    case 1: return running.pluginId(0);
+    case 2: return running.pluginId(1);
     case 3: return CORE_ID;
     case 4: return bytes.number(8);
     default: return 0x1000 + bytes.byte() % 4;  // producers of no plugin
     }
 }
 
-Record recordFrom(fuzz::Bytes& bytes) {
+Record recordFrom(fuzz::Bytes& bytes, const Server& running) {
     Record record;
     CoreMessage& message = record.message;
     message.size = sizeof message;
     message.version = 1;
-    message.source = sourceFrom(bytes);
+    message.source = sourceFrom(bytes, running);
     message.flags = bytes.number(2);
     message.type = bytes.number(8);
     message.handle = bytes.byte() % 4;  // few handles, so that requests, cancels and answers meet
@@ -164,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Bytes bytes(data, size);
     const bool throttling = (bytes.byte() & 1) != 0;
     std::vector<Record> records;
-    while (!bytes.empty() && records.size() < kMostRecords) records.push_back(recordFrom(bytes));
+    while (!bytes.empty() && records.size() < kMostRecords) records.push_back(recordFrom(bytes, running));
     for (Record& record : records) record.pointTo();
 
     (*running).throttling = throttling;

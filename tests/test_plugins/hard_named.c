@@ -4,32 +4,11 @@
  * keeps nothing: the hardening tests copy it, cut it short and bury it among
  * broken files. */
 #define _GNU_SOURCE
-#include <dlfcn.h>
-#include <string.h>
-
-#include "tessard_plugin.h"
-
-/* FNV-1a of the file name, moved clear of the ids the core treats apart
- * (CORE_ID and 0x60000 both lie below bit 40). */
-static uint64_t idOfFile(void) {
-    Dl_info self;
-    const char* name = "";
-    const char* at;
-    uint64_t hash = UINT64_C(14695981039346656037);
-    if (dladdr((void*)&idOfFile, &self) != 0 && self.dli_fname != NULL) {
-        const char* slash = strrchr(self.dli_fname, '/');
-        name = slash != NULL ? slash + 1 : self.dli_fname;
-    }
-    for (at = name; *at != '\0'; ++at) {
-        hash ^= (unsigned char)*at;
-        hash *= UINT64_C(1099511628211);
-    }
-    return hash | (UINT64_C(1) << 40);
-}
+#include "hard_bus.h"
 
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     (void)context;
-    info->id = idOfFile();
+    info->id = hardIdOfFile();
     return 0;
 }
 
