@@ -32,40 +32,56 @@ Delivery deliveryFor(const PluginRecord& plugin, const CoreMessage& event, std::
 
 std::uint64_t addressOf(const void* payload) { return reinterpret_cast<std::uintptr_t>(payload); }
 
-// Calls the plugin's IOCTL with the event; true when the plugin retains it.
-bool callIoctl(const PluginRecord& plugin, const CoreMessage& event, std::uint32_t code) {
+// The requests every receiver of one event is handed. Plugins take them by
+// const pointer, so one copy built per event serves the whole walk.
+struct EventRequests {
+    explicit EventRequests(const CoreMessage& event);
+    WriteRequest write;
+    IoctlRequest toOthers;
+    IoctlRequest toAll;
+};
+
+IoctlRequest ioctlRequestFor(const CoreMessage& event, std::uint32_t code) {
     IoctlRequest request;
     request.size = sizeof(IoctlRequest);
     request.version = 1;
     request.code = code;
     request.reserved = 0;
     request.payloadRef = PayloadRef{sizeof(PayloadRef), 1, event.length, 0, event.payload};
+    return request;
+}
+
+EventRequests::EventRequests(const CoreMessage& event)
+    : toOthers(ioctlRequestFor(event, IOCTL_TO_OTHERS)), toAll(ioctlRequestFor(event, IOCTL_TO_ALL)) {
+    write.size = sizeof(WriteRequest);
+    write.version = 1;
+    write.reserved0 = 0;
+    write.onWorker = 0;
+    std::memset(write.padding0, 0, sizeof(write.padding0));
+    write.length = event.length;
+    write.padding1 = 0;
+    write.payload = event.payload;
+    write.source = event.source;
+    write.handle = event.handle;
+    write.flags = event.flags;
+    write.type = event.type;
+    static_assert(sizeof(write.extra) == sizeof(event.extra), "extra areas differ");
+    std::memcpy(write.extra, event.extra, sizeof(write.extra));
+}
+
+// Calls the plugin's IOCTL; true when the plugin retains the payload.
+bool callIoctl(const PluginRecord& plugin, const IoctlRequest& request) {
     IoctlReply reply{};
     reply.size = sizeof(IoctlReply);
     reply.version = 1;
-    reply.code = code;
+    reply.code = request.code;
     reply.empty = RecordHeader{sizeof(RecordHeader), 1};
     plugin.entryPoints.IOCTL(&request, &reply);
     return reply.retain != 0;
 }
 
-// Calls the plugin's Write with the event; true when the plugin retains it.
-bool callWrite(const PluginRecord& plugin, const CoreMessage& event) {
-    WriteRequest request;
-    request.size = sizeof(WriteRequest);
-    request.version = 1;
-    request.reserved0 = 0;
-    request.onWorker = 0;
-    std::memset(request.padding0, 0, sizeof(request.padding0));
-    request.length = event.length;
-    request.padding1 = 0;
-    request.payload = event.payload;
-    request.source = event.source;
-    request.handle = event.handle;
-    request.flags = event.flags;
-    request.type = event.type;
-    static_assert(sizeof(request.extra) == sizeof(event.extra), "extra areas differ");
-    std::memcpy(request.extra, event.extra, sizeof(request.extra));
+// Calls the plugin's Write; true when the plugin retains the payload.
+bool callWrite(const PluginRecord& plugin, const WriteRequest& request) {
     WriteReply reply{};
     reply.size = sizeof(WriteReply);
     reply.version = 1;
@@ -86,10 +102,14 @@ bool canDeliver(const PluginRecord& plugin, Delivery delivery) {
 }
 
 // Calls the plugin; true when it retains the payload.
-bool callPlugin(const PluginRecord& plugin, const CoreMessage& event, Delivery delivery) {
-    if (delivery == Delivery::Write) return callWrite(plugin, event);
-    return callIoctl(plugin, event,
-                     delivery == Delivery::IoctlToOthers ? IOCTL_TO_OTHERS : IOCTL_TO_ALL);
+bool callPlugin(const PluginRecord& plugin, const EventRequests& requests, Delivery delivery) {
+    switch (delivery) {
+        case Delivery::Write: return callWrite(plugin, requests.write);
+        case Delivery::IoctlToOthers: return callIoctl(plugin, requests.toOthers);
+        case Delivery::IoctlToAll: return callIoctl(plugin, requests.toAll);
+        case Delivery::None: break;
+    }
+    return false;
 }
 
 }  // namespace
@@ -111,6 +131,7 @@ void Core::dispatchEvents() {
 
 void Core::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
     const std::uint64_t key = subscription::deliveryKey(event.type);
+    const EventRequests requests(event);
     // The event handler's own hold keeps the buffer alive for the whole walk,
     // even when a plugin gives its hold back early from another thread.
     payloadHolders.beginWalk(addressOf(event.payload));
@@ -121,7 +142,7 @@ void Core::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
         if (!canDeliver(plugin, delivery)) continue;
         payloadHolders.holdForCall(plugin.info.id);
         deliveryWatch.entering(plugin.info.id);
-        const bool retained = callPlugin(plugin, event, delivery);
+        const bool retained = callPlugin(plugin, requests, delivery);
         deliveryWatch.left();
         payloadHolders.endCall(plugin.info.id, retained);
     }

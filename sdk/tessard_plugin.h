@@ -15,7 +15,9 @@
  *
  * Ownership, in one sentence per crossing:
  *  - Records passed to an entry point belong to the core and live only for
- *    the duration of that call; keep nothing that points into them.
+ *    the duration of that call; keep nothing that points into them. A
+ *    request record is read-only: every receiver of one event is handed
+ *    the same one.
  *  - A CoreMessage and CoreStatus passed to the callback belong to the
  *    sender; the core copies the payload before the callback returns, so the
  *    sender may reuse or free its buffer at once.
