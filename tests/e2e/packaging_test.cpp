@@ -157,7 +157,7 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     EXPECT_TRUE(fs::is_regular_file(prefix() + "/core.xml"));
 }
 
-TEST_F(InstalledTree, SystemdUnitStartsTheInstalledDaemonAndVerifies) {
+TEST_F(InstalledTree, SystemdUnitNamesTheInstalledDaemonAndVerifies) {
     const std::string unit = readFile(unitPath());
     ASSERT_FALSE(unit.empty()) << unitPath();
     EXPECT_EQ(unitValue(unit, "Type"), "forking");
