@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "tessard_plugin.h"
+
 namespace subscription {
 
 constexpr std::uint64_t kClassBits = UINT64_C(0xFFFFFFFFFF000000);
@@ -27,7 +29,18 @@ constexpr std::uint64_t deliveryKey(std::uint64_t type) {
 
 constexpr bool covers(std::uint64_t mask, std::uint64_t key) { return (key & mask) == key; }
 
-// Whether any mask that `flags` selects covers `key`.
-bool selectsAny(const std::uint64_t (&eventMasks)[9], std::uint64_t flags, std::uint64_t key);
+// Whether any mask that `flags` selects covers `key`. Inline: the fan-out
+// asks it once per plugin for every event. Entry 8's bit is not next to
+// entry 7's, so the bits are listed.
+inline bool selectsAny(const std::uint64_t (&eventMasks)[9], std::uint64_t flags,
+                       std::uint64_t key) {
+    constexpr std::uint64_t kSelectBits[9] = {MSG_SELECT_0, MSG_SELECT_1, MSG_SELECT_2,
+                                              MSG_SELECT_3, MSG_SELECT_4, MSG_SELECT_5,
+                                              MSG_SELECT_6, MSG_SELECT_7, MSG_SELECT_8};
+    for (int entry = 0; entry < 9; ++entry) {
+        if ((flags & kSelectBits[entry]) != 0 && covers(eventMasks[entry], key)) return true;
+    }
+    return false;
+}
 
 }  // namespace subscription

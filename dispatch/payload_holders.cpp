@@ -137,16 +137,7 @@ void LockedMultimap::beginWalk(std::uint64_t key) {
     walkKey.store(key, std::memory_order_relaxed);
 }
 
-void LockedMultimap::holdForCall(std::uint64_t holder) {
-    walkHolder.store(holder, std::memory_order_release);
-}
-
-void LockedMultimap::endCall(std::uint64_t holder, bool retained) {
-    if (!retained) {
-        // Whether or not a release took the hold first, it is gone now.
-        walkHolder.store(walker, std::memory_order_release);
-        return;
-    }
+void LockedMultimap::keepRetainedHold(std::uint64_t holder) {
     std::lock_guard<pt::spinlock> hold(lock);
     // A plugin that gave the buffer back during its call holds nothing.
     std::uint64_t expected = holder;

@@ -53,10 +53,19 @@ public:
     // ends by dropping its own hold. endWalk() is true when no hold is left,
     // so that the caller must free the buffer.
     void beginWalk(std::uint64_t key);
-    void holdForCall(std::uint64_t holder);
+    // holdForCall and endCall are inline: the fan-out passes through both
+    // for every plugin it calls, and mostly nothing is retained.
+    void holdForCall(std::uint64_t holder) { walkHolder.store(holder, std::memory_order_release); }
     // The call of `holder` returned; with `retained` its hold outlives the
     // walk (unless the plugin gave it back during the call).
-    void endCall(std::uint64_t holder, bool retained);
+    void endCall(std::uint64_t holder, bool retained) {
+        if (retained) {
+            keepRetainedHold(holder);
+        } else {
+            // Whether or not a release took the hold first, it is gone now.
+            walkHolder.store(walker, std::memory_order_release);
+        }
+    }
     bool endWalk();
 
     // Drops every hold and returns the keys that had any, once each.
@@ -81,6 +90,9 @@ private:
     // Takes the hold of the plugin being called, if `value` is that plugin.
     // Under `lock`, for the buffer being walked.
     bool takeWalkHold(std::uint64_t value);
+    // Moves the hold of the plugin whose call just returned into the table,
+    // unless it was given back during the call.
+    void keepRetainedHold(std::uint64_t holder);
     // How many holds the walk has on `key`: its own, and its plugin's.
     std::size_t walkHolds(std::uint64_t key) const;
 
