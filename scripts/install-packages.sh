@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages named as arguments that are not installed yet,
 # through apt-get, as root or through sudo. Does nothing when every one is
-# already present, so repeated runs are cheap.
+# already present, so repeated runs are cheap. Waits for another apt run
+# to finish rather than failing on its lock.
 set -eu
 
 missing=""
@@ -18,7 +19,7 @@ else
     SUDO="sudo"
 fi
 echo "installing:$missing"
-$SUDO apt-get update
+$SUDO apt-get -o DPkg::Lock::Timeout=900 update
 # $missing is a list of words on purpose.
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends $missing

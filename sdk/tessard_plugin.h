@@ -83,13 +83,53 @@ extern "C" {
 #define STATUS_NO_SEQUENCE 3 /* sequenced record without an open sequence */
 #define STATUS_OVERRUN 4     /* 766 records followed the opening one; sequence closed */
 #define STATUS_THROTTLED 5   /* memory is low; sequence closed */
-#define STATUS_NO_MEMORY (-1) /* the payload copy could not be made */
+#define STATUS_STOPPING 6    /* the core is stopping: nothing it accepted now would be delivered */
+#define STATUS_NO_MEMORY (-1) /* no room for the payload copy: it is larger than
+                              * CORE_MAX_PAYLOAD, the event queue holds as many
+                              * payload bytes as it may, or the heap is out */
+
+/* The largest payload the core copies: 64 MiB, more than any video frame.
+ * A message or read request whose length is larger is refused with
+ * STATUS_NO_MEMORY before anything is allocated. */
+#define CORE_MAX_PAYLOAD UINT32_C(0x4000000)
 
 /* ---- IOCTL request codes (IoctlRequest.code) -------------------------- */
 
 #define IOCTL_ON_LOAD 1   /* once, on a worker, right after Load when ioctlOnLoad is set */
 #define IOCTL_TO_OTHERS 2 /* an event flagged MSG_TO_OTHERS */
 #define IOCTL_TO_ALL 3    /* an event flagged MSG_TO_ALL */
+
+/* ---- Subscription keys ------------------------------------------------ */
+
+/* A message's type is folded into a key before it is matched against a
+ * subscription mask, and events and read requests fold it in opposite
+ * directions: the kind bits (0-23) stay in place, the class bits (24-63)
+ * move one place up for events (delivered by Write) and one place down for
+ * read requests. A mask entry covers a key when every bit of the key is set
+ * in it. */
+
+/* The key of an event of `type`, as Write delivery matches it. */
+static inline uint64_t tessardDeliveryKey(uint64_t type) {
+    return ((type & UINT64_C(0xFFFFFFFFFF000000)) << 1) | (type & UINT64_C(0xFFFFFF));
+}
+
+/* The key of a read request of `type`, as the start of Read workers matches it. */
+static inline uint64_t tessardReadKey(uint64_t type) {
+    return ((type & UINT64_C(0xFFFFFFFFFF000000)) >> 1) | (type & UINT64_C(0xFFFFFF));
+}
+
+/* Nonzero when `mask` holds every bit of `key`. */
+static inline int tessardMaskCovers(uint64_t mask, uint64_t key) { return (key & mask) == key; }
+
+/* Nonzero when the mask entry takes events of `type` by Write. */
+static inline int tessardTakesEvent(uint64_t mask, uint64_t type) {
+    return tessardMaskCovers(mask, tessardDeliveryKey(type));
+}
+
+/* Nonzero when the mask entry takes read requests of `type`. */
+static inline int tessardTakesRead(uint64_t mask, uint64_t type) {
+    return tessardMaskCovers(mask, tessardReadKey(type));
+}
 
 /* ---- Records ---------------------------------------------------------- */
 
