@@ -6,6 +6,7 @@
 #include "app/core.h"
 #include "app/executable_path.h"
 #include "app/run_modes.h"
+#include "app/signal_queue.h"
 
 Core* coreInstance = nullptr;
 
@@ -15,6 +16,7 @@ bool QuillonApp::OnInit() {
     // Make the default log target now, on the main thread, before any other
     // thread could log: records of other threads are handed to it.
     wxLog::GetActiveTarget();
+    ignoreBrokenPipes();
     if (!wxAppConsole::OnInit()) return false;
     exePath = resolveExecutablePath(argc > 0 ? argv[0] : wxString());
     wxSetWorkingDirectory(exePath.GetPath(wxPATH_GET_VOLUME));

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "app/close_on_exec.h"
 #include "app/core.h"
 #include "app/daemon_identity.h"
 #include "app/log_syslog.h"
@@ -64,8 +65,21 @@ private:
 };
 
 // libdaemon closes the pipe once it has carried a value, so the parent only
-// ever learns the first; later values reach nobody and are harmless.
-void sendToParent(int reply) { daemon_retval_send(reply); }
+// ever learns the first; later values reach nobody and are harmless. The
+// first one fails when the launcher has stopped waiting (after its 60
+// seconds, or killed): with SIGPIPE ignored that is only an error here, and
+// the daemon runs on, as the launcher's own time-out message says it may.
+void sendToParent(int reply) {
+    static bool answered = false;
+    if (answered) {
+        daemon_retval_send(reply);
+        return;
+    }
+    answered = true;
+    if (daemon_retval_send(reply) != 0) {
+        wxLogWarning("%s", "The launcher no longer waits for the daemon's start; the daemon runs on.");
+    }
+}
 
 class DaemonChild {
 public:
@@ -100,6 +114,7 @@ int DaemonChild::run() {
         sendToParent(kNoSignals);
         return shutDown(kNoSignals);
     }
+    markDescriptorsCloseOnExec();
     if (!core.start()) {
         wxLogSysError("Service routine did not start.");
         sendToParent(kNotStarted);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/close_on_exec.h"
 #include "app/core.h"
 #include "app/run_modes.h"
 #include "app/signal_queue.h"
@@ -56,6 +57,7 @@ int runForeground(Core& core) {
     say(_("starting the core...\n"));
     SignalQueue signals;
     if (!signals.registered()) wxLogSysError("Could not register signal handlers");
+    markDescriptorsCloseOnExec();
     if (!core.start()) {
         wxLogError("%s", _("Core did not start."));
         return 1;

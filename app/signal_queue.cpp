@@ -4,7 +4,13 @@
 #include <signal.h>
 #include <wx/log.h>
 
-SignalQueue::SignalQueue() : isRegistered(daemon_signal_init(SIGINT, SIGTERM, SIGQUIT, 0) == 0) {}
+// SIGHUP is queued as well, so that a hang-up (a closed terminal, a service
+// manager's reload) is logged and ignored instead of ending the server
+// without its stop sequence.
+SignalQueue::SignalQueue()
+    : isRegistered(daemon_signal_init(SIGINT, SIGTERM, SIGQUIT, SIGHUP, 0) == 0) {}
+
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 int SignalQueue::descriptor() const { return daemon_signal_fd(); }
 
