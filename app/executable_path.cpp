@@ -4,15 +4,24 @@
 #include <wx/tokenzr.h>
 #include <wx/utils.h>
 
+#include <cstdlib>
+#include <memory>
+
 namespace {
 
 // Every normalisation but those that would change the name's meaning:
 // environment variables stay as they are, and case is kept.
 constexpr int kNormalisation = wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE | wxPATH_NORM_TILDE;
 
+// The name made absolute and normalised, then followed through every
+// symbolic link to the file itself: a server started as /usr/sbin/tessard,
+// a link into /opt/tessard, finds its plugins in /opt/tessard.
 wxFileName normalised(const wxString& path) {
     wxFileName file(path, wxPATH_NATIVE);
     file.Normalize(kNormalisation, wxEmptyString, wxPATH_NATIVE);
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(file.GetFullPath().fn_str(), nullptr),
+                                                     &std::free);
+    if (real) file.Assign(wxString::FromUTF8(real.get()), wxPATH_NATIVE);
     return file;
 }
 

@@ -8,7 +8,8 @@
 #include <wx/filename.h>
 #include <wx/string.h>
 
-// The absolute, normalised path of the executable started as `argv0`. When
+// The absolute, normalised path of the executable started as `argv0`, with
+// every symbolic link followed to the executable file itself. When
 // the name leads nowhere (an empty or bare name not found in PATH) the
 // kernel's record of the executable is used.
 wxFileName resolveExecutablePath(const wxString& argv0);

@@ -156,14 +156,14 @@ void Scan::load(const wxString& fileName) {
     plugin.entryPoints = resolveEntryPoints(*library);
     if (plugin.entryPoints.Load == nullptr) return;
     plugin.fileName = fileName;
-    if (!callLoad(core, plugin)) return;
-    if (!admitId(plugin)) {
-        // Its Load succeeded and may have started threads that run in its
-        // code: the library stays mapped and nothing of it is called again.
+    if (!callLoad(core, plugin) || !admitId(plugin)) {
+        // Its Load ran and may have started threads that run in its code,
+        // whether or not it then refused itself: the library stays mapped
+        // and nothing of it is called again.
         library->Detach();
         return;
     }
-    plugin.library = std::make_shared<PluginLibrary>(std::move(library));
+    plugin.library = std::make_shared<PluginLibrary>(std::move(library), fileName);
     reportMissingEntryPoints(plugin);
     if (plugin.info.ioctlOnLoad != 0) startIoctlWorker(core, plugin);
     enterIntoTable(core, std::move(plugin));
@@ -181,7 +181,12 @@ void callOpen(PluginRecord& plugin) {
 bool loadPlugins(Core& core) {
     const wxString directory = core.exePath.GetPath() + "/plugins";
     wxDir listing(directory);
-    if (!listing.IsOpened()) return false;
+    if (!listing.IsOpened()) {
+        // Without it the server runs empty; an operator must learn where it
+        // looked, for example when it was started through a link.
+        wxLogWarning("plugins directory %s cannot be opened; no plugin is loaded", directory);
+        return false;
+    }
     checkPluginsDirectory(directory);
     Scan scan(core, directory);
     wxString fileName;

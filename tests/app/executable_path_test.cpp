@@ -113,13 +113,16 @@ TEST_F(ExecutablePath, AbsoluteNameIsNormalised) {
     EXPECT_EQ(resolveExecutablePath(root / "bin/./x/../prog").GetFullPath(), program);
 }
 
-// The name is not followed through symbolic links: the plugins are looked for
-// beside the name the server was started by.
-TEST_F(ExecutablePath, LinkIsKeptAsItIsNamed) {
+// A link is followed to the executable, so that a server started through
+// /usr/sbin/tessard finds its plugins beside the real file. Catches a server
+// that looks for its plugins beside the link, finds none and runs empty.
+TEST_F(ExecutablePath, LinkIsFollowedToTheExecutable) {
     const std::string program = makeProgram("bin");
     fs::create_directories(root / "other");
     fs::create_symlink(program, root / "other/prog");
-    EXPECT_EQ(resolveExecutablePath(root / "other/prog").GetFullPath(), root / "other/prog");
+    fs::create_directory_symlink(root / "bin", root / "linked");
+    EXPECT_EQ(resolveExecutablePath(root / "other/prog").GetFullPath(), program);
+    EXPECT_EQ(resolveExecutablePath(root / "linked/prog").GetFullPath(), program);
 }
 
 TEST_F(ExecutablePath, BareNameIsFoundThroughPath) {

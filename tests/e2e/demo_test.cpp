@@ -36,7 +36,7 @@ class Demo : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directory(root / "home");
-        fs::create_symlink(serverExecutable(), root / "tessard");
+        placeServerExecutable(root / "tessard");
     }
 
     // The plugins directory the build made, as run.sh uses it.

@@ -71,7 +71,7 @@ class MonitorEndToEnd : public testing::Test {
 protected:
     MonitorEndToEnd() {
         std::filesystem::create_directory(server / "plugins");
-        std::filesystem::create_symlink(serverExecutable(), server / "tessard");
+        placeServerExecutable(server / "tessard");
         for (const char* plugin : {"mon_state_listener", "mon_start_reader"}) {
             std::filesystem::copy_file(testPluginPath(plugin),
                                        server / ("plugins/" + std::string(plugin) + ".so"));

@@ -108,7 +108,7 @@ protected:
         for (const std::string& directory : {server, server + "/plugins", home, logs, output}) {
             std::filesystem::create_directories(directory);
         }
-        std::filesystem::create_symlink(serverExecutable(), server + "/tessard");
+        placeServerExecutable(server + "/tessard");
         for (const char* plugin : {"life_producer", "life_consumer", "life_reader"}) {
             std::filesystem::copy_file(testPluginPath(plugin),
                                        server + "/plugins/" + plugin + ".so");

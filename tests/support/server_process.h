@@ -70,3 +70,7 @@ std::map<std::string, std::string> sanitizerEnvironment(const std::string& direc
 
 // The built server executable.
 std::string serverExecutable();
+// Puts the built server at `path`, so that it runs from that directory: a
+// hard link, or a copy where the file systems differ. Never a symbolic link,
+// which the server follows back to the build tree.
+void placeServerExecutable(const std::string& path);

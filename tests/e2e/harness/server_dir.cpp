@@ -40,7 +40,7 @@ ServerDir::ServerDir() : guard(markerOf(directory)) {
     for (const char* name : {"bin/plugins", "home", "elsewhere", "runs", "reports"}) {
         fs::create_directories(directory / name);
     }
-    fs::create_symlink(serverExecutable(), executable());
+    placeServerExecutable(executable());
     fs::copy_file(testPluginPath("host_call_log"), bin() + "/plugins/host_call_log.so");
 }
 
