@@ -13,10 +13,12 @@ class TiXmlElement;
 // returns the root.
 TiXmlElement* addNoticeRoot(TiXmlDocument& document);
 
-// Writes the document over the file at `path`, in TinyXML's indented form.
-// A FIFO in the file's place would make opening it wait for a reader for
-// ever, so it is opened without blocking; files and devices are written as
-// usual. False when the file could not be written.
+// Replaces the file at `path` with the document, in TinyXML's indented form.
+// The document is written to a new file beside it and renamed over it, so a
+// reader never sees half a document, and whatever was in its place (a link,
+// a FIFO, a device) is replaced, never written through: root must not
+// overwrite the file a planted link names. False when the file could not be
+// replaced; it is then left as it was.
 bool saveDocument(const TiXmlDocument& document, const char* path);
 
 // The low 32 bits of `value`, read as a signed number: how the documents

@@ -1,13 +1,14 @@
 // The core's one setting of its own, in "core.xml" in the working directory:
 // whether memory throttling is enabled. Read once per start by the scheduler
 // thread, rewritten at once in normal form, and sent to every plugin. A
-// missing or unusable file means throttling is enabled.
+// missing or unusable file (see settings_text.h) means throttling is
+// enabled, and the rewrite replaces it.
 
 #include <tinyxml.h>
 
 #include "app/core.h"
-#include "app/regular_file.h"
 #include "bus/notice_document.h"
+#include "monitor/settings_text.h"
 
 namespace {
 
@@ -17,9 +18,11 @@ const char kSettingsFile[] = "core.xml";
 // "%d" (characters after the number are ignored). False when any of the three
 // is missing or the value does not start with a number.
 bool readThrottling(int& value) {
-    if (!isRegularFile(kSettingsFile)) return false;
+    const std::optional<std::string> text = readSettingsText(kSettingsFile);
+    if (!text) return false;
     TiXmlDocument document;
-    if (!document.LoadFile(kSettingsFile)) return false;
+    document.Parse(text->c_str());
+    if (document.Error()) return false;
     const TiXmlElement* root = document.RootElement();
     if (root == nullptr) return false;
     const TiXmlElement* memory = root->FirstChildElement("Memory");

@@ -20,6 +20,7 @@
 #include "core_notices.h"
 #include "counting_allocator.h"
 #include "messages.h"
+#include "monitor/settings_text.h"
 #include "plugin_folder.h"
 #include "probe_registry.h"
 #include "temp_dir.h"
@@ -136,31 +137,62 @@ TEST_F(MemorySetting, DirectoryInItsPlaceCountsAsMissing) {
     expectSettingsNotice(outcome, 1);
 }
 
-// A link to nothing is no file: throttling is enabled, and the rewrite,
-// which follows the link, creates the file it names.
-TEST_F(MemorySetting, DanglingLinkCountsAsMissing) {
-    std::filesystem::create_symlink("elsewhere.xml", settingsPath());
-    const Outcome outcome = settle();
+// A link in the file's place is neither read nor written through, dangling
+// or not: root would otherwise overwrite whatever file the link names. The
+// rewrite replaces the link itself. A device reads as endless nothing and is
+// replaced the same way.
+TEST_F(MemorySetting, LinkOrDeviceInItsPlaceIsReplacedNotFollowed) {
+    writeFile(directory / "victim", "<Zelt><Memory Throttling=\"0\" /></Zelt>");
+    std::filesystem::create_symlink("victim", settingsPath());
+    Outcome outcome = settle();
     EXPECT_TRUE(outcome.enabled);
     expectSettingsNotice(outcome, 1);
-    EXPECT_TRUE(std::filesystem::is_symlink(settingsPath()));
-    EXPECT_EQ(readFile(directory / "elsewhere.xml"), settingsFileText(1));
+    EXPECT_FALSE(std::filesystem::is_symlink(settingsPath()));
+    EXPECT_EQ(readFile(settingsPath()), settingsFileText(1));
+    EXPECT_EQ(readFile(directory / "victim"), "<Zelt><Memory Throttling=\"0\" /></Zelt>");
+
+    std::filesystem::remove(settingsPath());
+    std::filesystem::create_symlink("elsewhere.xml", settingsPath());
+    outcome = settle();
+    EXPECT_TRUE(outcome.enabled);
+    EXPECT_FALSE(std::filesystem::exists(directory / "elsewhere.xml"));
+    EXPECT_EQ(readFile(settingsPath()), settingsFileText(1));
+
+    std::filesystem::remove(settingsPath());
+    ASSERT_EQ(mknod(settingsPath().c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    outcome = settle();
+    EXPECT_TRUE(outcome.enabled);
+    expectSettingsNotice(outcome, 1);
+    EXPECT_EQ(readFile(settingsPath()), settingsFileText(1));
 }
 
-// A character device reads as endless nothing; it is not parsed, and the
-// rewrite goes into it harmlessly.
-TEST_F(MemorySetting, DeviceCountsAsMissing) {
-    if (mknod(settingsPath().c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
-        std::filesystem::create_symlink("/dev/null", settingsPath());
-    }
-    struct stat status;
-    ASSERT_EQ(stat(settingsPath().c_str(), &status), 0);
-    ASSERT_TRUE(S_ISCHR(status.st_mode));
-    const Outcome outcome = settle();
+// A file no settings document can be (far too large, or nested tens of
+// thousands of levels deep, which would overflow the scheduler thread's
+// stack inside the XML parser) counts as unusable and is replaced.
+TEST_F(MemorySetting, OversizedOrDeepFileIsReplacedUnread) {
+    // Well formed and under the size limit: only the depth refuses it.
+    std::string deep;
+    for (int level = 0; level < 5000; ++level) deep.insert(0, "<a>").append("</a>");
+    writeFile(settingsPath(), "<Zelt><Memory Throttling=\"0\" />" + deep + "</Zelt>");
+    Outcome outcome = settle();
+    EXPECT_TRUE(outcome.enabled);
+    EXPECT_EQ(readFile(settingsPath()), settingsFileText(1));
+
+    writeFile(settingsPath(), "<Zelt><Memory Throttling=\"0\" /><!--" +
+                                  std::string(kMaxSettingsBytes, 'x') + "--></Zelt>");
+    outcome = settle();
     EXPECT_TRUE(outcome.enabled);
     expectSettingsNotice(outcome, 1);
-    ASSERT_EQ(stat(settingsPath().c_str(), &status), 0);
-    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_EQ(readFile(settingsPath()), settingsFileText(1));
+}
+
+// What the depth check counts: comments, declarations, quoted '>' and
+// character data do not open levels; empty elements do not stay open.
+TEST(SettingsNesting, CountsOnlyElementsThatStayOpen) {
+    EXPECT_TRUE(nestingWithin("<a><b/><b/><b></b></a>", 2));
+    EXPECT_FALSE(nestingWithin("<a><b><c/></b></a>", 2));
+    EXPECT_TRUE(nestingWithin("<?xml ?><!-- <x><y><z> --><a v=\"<q>\"><![CDATA[<p><q>]]></a>", 1));
+    EXPECT_FALSE(nestingWithin("<a><a><a>", 2));
 }
 
 // Makes the calling thread check file permissions as an unprivileged user
