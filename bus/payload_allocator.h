@@ -22,6 +22,7 @@ public:
 PayloadAllocator& heapAllocator();
 
 // A copy of `length` bytes at `source`, or null when the allocator has no
-// memory for it. `length` is a signed count, as senders' records hold it: a
-// value of 0x80000000 or more cannot be allocated.
+// memory for it or `length` is above CORE_MAX_PAYLOAD. `length` is a signed
+// count, as senders' records hold it: a value of 0x80000000 or more cannot be
+// allocated.
 void* copyPayload(PayloadAllocator& allocator, const void* source, std::int32_t length);

@@ -1,6 +1,48 @@
 #include "dispatch/plugin_thread.h"
 
+#include <wx/log.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "app/core.h"
+#include "threads/report_gate.h"
+
+namespace {
+
+const char* entryName(std::uint32_t kind) { return kind == PluginThread::kRead ? "Read" : "IOCTL"; }
+
+// Whether a worker may call into the plugin now; the first refusal of a
+// burst of read requests beyond the bound is reported.
+bool admit(const PluginRecord& plugin, std::uint32_t kind) {
+    switch (plugin.library->enterCall(kind == PluginThread::kRead)) {
+        case PluginLibrary::Admission::Admitted:
+            return true;
+        case PluginLibrary::Admission::ReadersBusyFirstTime:
+            wxLogWarning("plugin %s has %d Read calls running; read requests start no more for it "
+                         "until half of them have returned",
+                         plugin.fileName, CORE_MAX_READERS);
+            return false;
+        case PluginLibrary::Admission::ReadersBusy:
+        case PluginLibrary::Admission::Retired:
+            return false;
+    }
+    return false;
+}
+
+// A flood that exhausts the system's threads fails every start at once; one
+// line every few seconds says so.
+void reportNotStarted(const PluginLibrary& library, std::uint32_t kind, int error) {
+    static pt::ReportGate gate(std::chrono::seconds(5));
+    std::uint64_t held = 0;
+    if (!gate.admit(held)) return;
+    wxLogWarning("could not start a worker thread for plugin %s (%s); its %s call is skipped "
+                 "(%llu more skipped calls since the last report)",
+                 library.fileName(), std::strerror(error), entryName(kind),
+                 static_cast<unsigned long long>(held));
+}
+
+}  // namespace
 
 PluginThread::PluginThread(Core& core, std::shared_ptr<PluginLibrary> library,
                            PluginEntryPoint entry, std::uint32_t kind)
@@ -8,29 +50,28 @@ PluginThread::PluginThread(Core& core, std::shared_ptr<PluginLibrary> library,
 
 PluginThread* PluginThread::startRead(Core& core, const PluginRecord& plugin,
                                       const ReadRequest& request) {
-    if (!plugin.entryPoints.Read || !plugin.library->enterCall()) return nullptr;
+    if (!plugin.entryPoints.Read || !admit(plugin, kRead)) return nullptr;
     auto* worker = new PluginThread(core, plugin.library, plugin.entryPoints.Read, kRead);
     worker->request.read = request;
+    worker->request.read.payload = nullptr;
     worker->reply.read = ReadReply{sizeof(ReadReply), 1, {}};
     if (request.payload == nullptr || request.length == 0) {
-        worker->request.read.payload = nullptr;
         worker->request.read.length = 0;
         return launch(worker);
     }
-    void* copy = copyPayload(core.payloadAllocator, request.payload,
-                             static_cast<std::int32_t>(request.length));
-    if (copy == nullptr) {
-        plugin.library->leaveCall();
-        delete worker;
+    // From here on the request's payload is the worker's own copy.
+    worker->request.read.payload = copyPayload(core.payloadAllocator, request.payload,
+                                               static_cast<std::int32_t>(request.length));
+    if (worker->request.read.payload == nullptr) {
+        worker->abandon();
         return nullptr;
     }
-    worker->request.read.payload = copy;
     return launch(worker);
 }
 
 PluginThread* PluginThread::startIoctl(Core& core, const PluginRecord& plugin,
                                        const IoctlRequest& request, const IoctlReply& reply) {
-    if (!plugin.entryPoints.IOCTL || !plugin.library->enterCall()) return nullptr;
+    if (!plugin.entryPoints.IOCTL || !admit(plugin, kIoctl)) return nullptr;
     auto* worker = new PluginThread(core, plugin.library, plugin.entryPoints.IOCTL, kIoctl);
     worker->request.ioctl = request;
     worker->reply.ioctl = reply;
@@ -38,9 +79,11 @@ PluginThread* PluginThread::startIoctl(Core& core, const PluginRecord& plugin,
 }
 
 PluginThread* PluginThread::launch(PluginThread* worker) {
-    // The worker may end and delete itself before start() returns.
-    worker->start();
-    return worker;
+    // The worker may end and delete itself before tryStart() returns.
+    if (worker->tryStart()) return worker;
+    reportNotStarted(*worker->library, worker->entryKind, errno);
+    worker->abandon();
+    return nullptr;
 }
 
 void PluginThread::execute() {
@@ -50,11 +93,20 @@ void PluginThread::execute() {
 
 void PluginThread::cleanup() {
     if (pacesReplies()) core.replies.closeSlot();
+    release();
+}
+
+void PluginThread::release() {
     if (entryKind == kRead && request.read.payload != nullptr) {
         core.payloadAllocator.release(const_cast<void*>(request.read.payload));
         request.read.payload = nullptr;
     }
-    library->leaveCall();
+    library->leaveCall(entryKind == kRead);
+}
+
+void PluginThread::abandon() {
+    release();
+    delete this;
 }
 
 int startIoctlWorker(Core& core, PluginRecord& plugin) {

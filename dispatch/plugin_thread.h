@@ -10,8 +10,11 @@
 //
 // A worker is admitted by its plugin's library before it is created and
 // leaves it when the call has returned, so the library is never unmapped
-// under it. Entry points the library lacks are never called: no worker is
-// started for them, and none when its payload copy cannot be made.
+// under it; at most CORE_MAX_READERS Read workers run for one plugin. Entry
+// points the library lacks are never called: no worker is started for them,
+// none when its payload copy cannot be made, and none when the system cannot
+// make another thread (that is reported, a few times a minute at most, and
+// the server goes on).
 #pragma once
 
 #include <cstdint>
@@ -49,7 +52,13 @@ private:
     ~PluginThread() override = default;
 
     bool pacesReplies() const { return entryKind == kRead && request.read.handle != 0; }
+    // Starts the worker; when the system cannot make its thread, the call
+    // is skipped and reported, and the worker is abandoned.
     static PluginThread* launch(PluginThread* worker);
+    // Gives back the payload copy and leaves the library.
+    void release();
+    // For a worker that never ran: releases and deletes it.
+    void abandon();
 
     Core& core;
     const std::shared_ptr<PluginLibrary> library;

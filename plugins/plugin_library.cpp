@@ -1,7 +1,9 @@
 #include "plugins/plugin_library.h"
 
-PluginLibrary::PluginLibrary(std::unique_ptr<wxDynamicLibrary> library)
-    : library(std::move(library)) {}
+#include "tessard_plugin.h"
+
+PluginLibrary::PluginLibrary(std::unique_ptr<wxDynamicLibrary> library, const wxString& fileName)
+    : library(std::move(library)), name(fileName), nameText(fileName.utf8_string()) {}
 
 PluginLibrary::~PluginLibrary() {
     // A library nobody closed may still have code running in it (a rejected
@@ -9,15 +11,24 @@ PluginLibrary::~PluginLibrary() {
     if (library && library->IsLoaded()) library->Detach();
 }
 
-bool PluginLibrary::enterCall() {
+PluginLibrary::Admission PluginLibrary::enterCall(bool reader) {
     std::lock_guard<std::mutex> hold(idleLock);
-    if (retired) return false;
+    if (retired) return Admission::Retired;
+    if (reader && readers >= CORE_MAX_READERS) {
+        if (burstReported) return Admission::ReadersBusy;
+        burstReported = true;
+        return Admission::ReadersBusyFirstTime;
+    }
     ++activeCalls;
-    return true;
+    if (reader) ++readers;
+    return Admission::Admitted;
 }
 
-void PluginLibrary::leaveCall() {
+void PluginLibrary::leaveCall(bool reader) {
     std::lock_guard<std::mutex> hold(idleLock);
+    // A burst ends once half the Read workers have returned, so that a
+    // steady flood, which keeps the bound just reached, is reported once.
+    if (reader && --readers <= CORE_MAX_READERS / 2) burstReported = false;
     if (--activeCalls == 0) idle.notify_all();
 }
 

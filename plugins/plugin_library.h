@@ -8,20 +8,31 @@
 // whose workers do not return is left mapped for the life of the process:
 // unmapping code that runs would crash the server.
 //
-// `idleLock` guards `activeCalls` and `retired`; `idle` is notified when the
-// last call leaves. Entry and exit are one short critical section each.
+// Read workers are bounded: at most CORE_MAX_READERS run for one plugin at a
+// time, so that a flood of read requests cannot make the server create
+// threads until the system refuses. The first refusal of a burst (the bound
+// reached after the Read workers last fell to half of it) is told to the
+// caller, so that it is reported once per burst.
+//
+// `idleLock` guards `activeCalls`, `readers`, `burstReported` and `retired`;
+// `idle` is notified when the last call leaves. Entry and exit are one short
+// critical section each.
 #pragma once
 
 #include <wx/dynlib.h>
+#include <wx/string.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class PluginLibrary {
 public:
-    explicit PluginLibrary(std::unique_ptr<wxDynamicLibrary> library);
+    enum class Admission { Admitted, Retired, ReadersBusy, ReadersBusyFirstTime };
+
+    PluginLibrary(std::unique_ptr<wxDynamicLibrary> library, const wxString& fileName);
     // Never unmaps: only close() does, on the thread that unloads plugins.
     ~PluginLibrary();
 
@@ -29,10 +40,15 @@ public:
     PluginLibrary& operator=(const PluginLibrary&) = delete;
 
     wxDynamicLibrary& dynamicLibrary() { return *library; }
+    // The library's file name, without directory; as text that lives as
+    // long as the object, for reports that cannot build strings.
+    const wxString& fileName() const { return name; }
+    const char* fileNameText() const { return nameText.c_str(); }
 
-    // A worker is about to call into the library. False once it is retired.
-    bool enterCall();
-    void leaveCall();
+    // A worker is about to call into the library; a Read worker counts
+    // against the bound on Read workers.
+    Admission enterCall(bool reader);
+    void leaveCall(bool reader);
 
     // Admits no new worker from now on.
     void retire();
@@ -44,8 +60,12 @@ public:
 
 private:
     std::unique_ptr<wxDynamicLibrary> library;
+    const wxString name;
+    const std::string nameText;
     std::mutex idleLock;
     std::condition_variable idle;
-    int activeCalls = 0;  // guarded by idleLock
-    bool retired = false;  // guarded by idleLock
+    int activeCalls = 0;         // guarded by idleLock
+    int readers = 0;             // guarded by idleLock
+    bool burstReported = false;  // guarded by idleLock
+    bool retired = false;        // guarded by idleLock
 };

@@ -93,6 +93,11 @@ extern "C" {
  * STATUS_NO_MEMORY before anything is allocated. */
 #define CORE_MAX_PAYLOAD UINT32_C(0x4000000)
 
+/* The most Read workers that run for one plugin at a time. A read request
+ * that reaches a plugin with this many Read calls running starts no worker
+ * for it; the request is still answered STATUS_OK. */
+#define CORE_MAX_READERS 64
+
 /* ---- IOCTL request codes (IoctlRequest.code) -------------------------- */
 
 #define IOCTL_ON_LOAD 1   /* once, on a worker, right after Load when ioctlOnLoad is set */
@@ -189,7 +194,8 @@ typedef struct PluginInfo {
     uint64_t reserved0;
     uint8_t ioctlOnLoad;    /* nonzero: IOCTL code 1 once, on a worker, after Load */
     uint8_t reserved1;
-    uint8_t readPolling;    /* nonzero: Read workers are started for this plugin */
+    uint8_t readPolling;    /* nonzero: Read workers are started for this plugin, at
+                             * most CORE_MAX_READERS at a time */
     uint8_t writeEvents;    /* nonzero: matching events arrive through Write */
     uint32_t reserved2;
     int32_t loadError;      /* nonzero rejects the plugin */

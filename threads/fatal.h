@@ -14,8 +14,9 @@ enum FatalCode : int {
     FATAL_WAITFOR_AUTOFREE = 0xC0030,
 };
 
-// Writes "\nInternal [<code in hex>]: <message>\n" to standard error and exits
-// with the code. Safe to call from any thread.
+// Writes "\nInternal [<code in hex>]: <message>\n" to standard error and the
+// same line to the system log, and exits with the code. Safe to call from
+// any thread.
 [[noreturn]] void fatal(int code, const char* message);
 
 }  // namespace pt

@@ -1,5 +1,7 @@
 #include "threads/thread.h"
 
+#include <cerrno>
+
 #include "threads/atomic.h"
 #include "threads/fatal.h"
 
@@ -18,7 +20,11 @@ thread::~thread() {
 }
 
 void thread::start() {
-    if (pexchange(running, 1) != 0) return;
+    if (!tryStart()) fatal(FATAL_THREAD_CREATE, "pthread_create() failed");
+}
+
+bool thread::tryStart() {
+    if (pexchange(running, 1) != 0) return true;
 
     // An autofree thread may finish and delete this object before
     // pthread_create() returns, so nothing of it is read afterwards.
@@ -30,8 +36,14 @@ void thread::start() {
     pthread_t created;
     const int result = pthread_create(&created, &attributes, threadEntry, this);
     pthread_attr_destroy(&attributes);
-    if (result != 0) fatal(FATAL_THREAD_CREATE, "pthread_create() failed");
+    if (result != 0) {
+        // Never ran: nothing else has seen the object since the exchange.
+        running.store(0);
+        errno = result;
+        return false;
+    }
     if (!selfDeleting) handle.store(created);
+    return true;
 }
 
 void thread::signal() {

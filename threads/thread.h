@@ -36,8 +36,13 @@ public:
     thread(const thread&) = delete;
     thread& operator=(const thread&) = delete;
 
-    // Creates the OS thread; later calls do nothing.
+    // Creates the OS thread; later calls do nothing. Fatal when the system
+    // cannot create it.
     void start();
+    // The same, but false instead of fatal when the thread cannot be made;
+    // the object then never runs, and an autofree one is the caller's to
+    // delete.
+    bool tryStart();
     // Asks the thread to stop and ends its relax() early; later calls do nothing.
     void signal();
     // Joins the thread; a second call does nothing. Fatal on the thread
