@@ -3,6 +3,10 @@
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 
+#include <algorithm>
+
+#include "monitor/cgroup_memory.h"
+
 namespace {
 
 constexpr std::uint64_t kTwoGiB = UINT64_C(0x80000000);
@@ -22,12 +26,23 @@ MemoryFacts readMemoryFacts() {
         facts.haveMachine = true;
         facts.machine = name.machine;
     }
+    facts.groupLimit = cgroupMemoryLimit();
     return facts;
 }
 
-std::uint64_t memoryLimitFor(const MemoryFacts& facts) {
+namespace {
+
+std::uint64_t machineLimitFor(const MemoryFacts& facts) {
     if (!facts.haveTotalRam || !facts.haveMachine) return kTwoGiB;
     if (facts.totalRam > kThreeGiB) return facts.machine == "x86_64" ? kThreeGiB : kTwoGiB;
     if (facts.totalRam > kTwoGiB) return kTwoGiB;
     return facts.totalRam;
+}
+
+}  // namespace
+
+std::uint64_t memoryLimitFor(const MemoryFacts& facts) {
+    const std::uint64_t machine = machineLimitFor(facts);
+    if (!facts.groupLimit) return machine;
+    return std::min(machine, *facts.groupLimit / 4 * 3);
 }

@@ -5,13 +5,12 @@
 #include "app/core.h"
 #include "app/thread_log.h"
 #include "dispatch/plugin_thread.h"
-#include "monitor/memory_limit.h"
 #include "monitor/system_readings.h"
 
 void SchedulerThread::execute() {
     ThreadLogScope immediateLog;
     startReaders();
-    const std::uint64_t memoryLimit = memoryLimitFor(readMemoryFacts());
+    const std::uint64_t memoryLimit = core.memoryLimit;
     const bool throttlingEnabled = core.loadMemorySetting();
     std::int64_t previous = 0;
     while (!isSignaled()) {
