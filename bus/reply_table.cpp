@@ -4,17 +4,51 @@
 
 void ReplyTable::cancel(std::uint64_t handle) {
     std::lock_guard<std::mutex> hold(replyLock);
-    cancelledHandles.insert(handle);
+    if (readersOf.count(handle) != 0) {
+        cancelledHandles.insert(handle);
+    } else if (recentCancelled.count(handle) == 0) {
+        rememberRecentCancel(handle);
+    }
+}
+
+void ReplyTable::rememberRecentCancel(std::uint64_t handle) {
+    if (recentCancels.size() == kRecentCancels) {
+        // A handle revived since is no longer in the set.
+        recentCancelled.erase(recentCancels.front());
+        recentCancels.pop_front();
+    }
+    recentCancels.push_back(handle);
+    recentCancelled.insert(handle);
 }
 
 void ReplyTable::revive(std::uint64_t handle) {
     std::lock_guard<std::mutex> hold(replyLock);
     cancelledHandles.erase(handle);
+    // Its entry in the list of recent cancels stays until it is pushed out;
+    // only the lookup set forgets it.
+    recentCancelled.erase(handle);
+}
+
+void ReplyTable::readerStarting(std::uint64_t handle) {
+    std::lock_guard<std::mutex> hold(replyLock);
+    ++readersOf[handle];
+}
+
+void ReplyTable::readerEnded(std::uint64_t handle) {
+    std::lock_guard<std::mutex> hold(replyLock);
+    const auto entry = readersOf.find(handle);
+    if (entry == readersOf.end() || --entry->second > 0) return;
+    readersOf.erase(entry);
+    cancelledHandles.erase(handle);
+}
+
+bool ReplyTable::cancelledLocked(std::uint64_t handle) const {
+    return cancelledHandles.count(handle) != 0 || recentCancelled.count(handle) != 0;
 }
 
 ReplySlot* ReplyTable::slotForSender(std::uint64_t handle) {
     std::lock_guard<std::mutex> hold(replyLock);
-    if (closed || cancelledHandles.count(handle) != 0) return nullptr;
+    if (closed || cancelledLocked(handle)) return nullptr;
     auto entry = replyWaiters.find(pt::currentThread());
     return entry == replyWaiters.end() ? nullptr : entry->second.get();
 }
@@ -63,7 +97,12 @@ void ReplyTable::payloadFreed(const void* payload) {
 
 bool ReplyTable::isCancelled(std::uint64_t handle) {
     std::lock_guard<std::mutex> hold(replyLock);
-    return cancelledHandles.count(handle) != 0;
+    return cancelledLocked(handle);
+}
+
+std::size_t ReplyTable::cancelsKept() {
+    std::lock_guard<std::mutex> hold(replyLock);
+    return cancelledHandles.size() + recentCancelled.size();
 }
 
 std::size_t ReplyTable::slotCount() {

@@ -8,28 +8,50 @@ std::int32_t SequenceTable::admit(std::uint64_t source, bool opensSequence,
     auto entry = counts.find(source);
     if (entry == counts.end()) {
         if (!opensSequence) return STATUS_NO_SEQUENCE;
-        entry = counts.emplace(source, 0).first;
+        open(source);
+        entry = counts.find(source);
     } else if (opensSequence) {
-        entry->second = 0;
-    } else if (entry->second >= kMaxFollowing) {
-        counts.erase(entry);
+        entry->second.following = 0;
+    } else if (entry->second.following >= kMaxFollowing) {
+        erase(entry);
         return STATUS_OVERRUN;
     } else {
-        ++entry->second;
+        ++entry->second.following;
     }
     if (throttling.load(std::memory_order_relaxed)) {
-        counts.erase(entry);
+        erase(entry);
         return STATUS_THROTTLED;
     }
+    // Moving a list node allocates nothing.
+    recency.splice(recency.begin(), recency, entry->second.recent);
     return STATUS_OK;
+}
+
+SequenceTable::Sequence& SequenceTable::open(std::uint64_t source) {
+    if (counts.size() >= kMaxSequences) erase(counts.find(recency.back()));
+    recency.push_front(source);
+    Sequence& sequence = counts[source];
+    sequence.recent = recency.begin();
+    return sequence;
+}
+
+void SequenceTable::erase(std::unordered_map<std::uint64_t, Sequence>::iterator entry) {
+    recency.erase(entry->second.recent);
+    counts.erase(entry);
 }
 
 void SequenceTable::close(std::uint64_t source) {
     std::lock_guard<std::mutex> hold(sequenceLock);
-    counts.erase(source);
+    const auto entry = counts.find(source);
+    if (entry != counts.end()) erase(entry);
 }
 
 bool SequenceTable::isOpen(std::uint64_t source) {
     std::lock_guard<std::mutex> hold(sequenceLock);
     return counts.count(source) != 0;
+}
+
+std::size_t SequenceTable::openSequences() {
+    std::lock_guard<std::mutex> hold(sequenceLock);
+    return counts.size();
 }
