@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bus/payload_allocator.h"
+#include "bus/refusal_ledger.h"
 #include "bus/reply_table.h"
 #include "bus/sequence_table.h"
 #include "dispatch/delivery_watch.h"
@@ -30,6 +31,8 @@
 #include "dispatch/payload_holders.h"
 #include "monitor/system_readings.h"
 #include "plugins/plugin_table.h"
+#include "plugins/shutdown.h"
+#include "plugins/stop_clock.h"
 #include "tessard_plugin.h"
 
 class EventHandlerThread;
@@ -96,6 +99,9 @@ public:
     // Main thread only: set by start, cleared by stop.
     std::unique_ptr<EventHandlerThread> eventHandlerThread;
     std::unique_ptr<SchedulerThread> schedulerThread;
+    // An event handler the stop gave up on, still inside a plugin call:
+    // never joined nor destroyed. Main thread only.
+    EventHandlerThread* abandonedEventHandler = nullptr;
     // Guards itself. CORE_ID stands for the event handler's own hold.
     LockedMultimap payloadHolders{CORE_ID};
     // Guards itself (sequenceLock).
@@ -116,9 +122,24 @@ public:
     // Event handler thread only.
     EventQueue::Batch dispatchBatch;
     // How long the stop waits for a plugin call that does not return before
-    // it acts: the event handler stuck in one call makes it close the
-    // plugins early, a worker makes it leave its library mapped. Main thread.
-    std::chrono::milliseconds callGrace{std::chrono::seconds(10)};
+    // it goes on without it: the event handler stuck in one call makes it
+    // close the plugins early, a Close, an Unload or a worker makes it leave
+    // that plugin's library loaded. Main thread.
+    std::chrono::milliseconds callGrace{kCallGrace};
+    // The heap ceiling, from the machine and the server's control group;
+    // the event queue may hold a quarter of it. Written only by the
+    // constructor.
+    const std::uint64_t memoryLimit;
+    // Who had messages refused because the event queue was full.
+    RefusalLedger queueRefusals;
+    // Events the event handler discarded from its last batch at stop.
+    std::atomic<std::size_t> discardedAtStop{0};
+
+    // Whether plugin code may still run after stop(): a library was left
+    // loaded because a call into it did not return, or because its plugin
+    // refused itself after Load. The Core must then outlive the process's
+    // last moments, since such code may still call it.
+    bool pluginCodeMayStillRun() const;
 
 private:
     std::int32_t route(const CoreMessage& message);
@@ -128,9 +149,9 @@ private:
     bool paceReader(const CoreMessage& event);
     void fanOut(const CoreMessage& event, const PluginTable::Records& table);
     void sendNotice(const CoreMessage& notice);
-    bool stopEventHandler();
-    bool awaitEventHandler();
-    void reportStuckDelivery();
+    bool stopEventHandler(const StopClock& clock);
+    bool awaitEventHandler(std::chrono::milliseconds grace);
+    void leaveStuckEventHandler(const StopClock& clock);
     void discardQueuedEvents();
     void freePayload(const void* payload);
 };

@@ -29,7 +29,10 @@ int QuillonApp::OnRun() {
 }
 
 int QuillonApp::OnExit() {
-    delete coreInstance;
+    // Plugin code the stop had to leave running (a call that never
+    // returned, threads of a plugin that refused itself) may still call the
+    // Core: it then lives on until the process has ended.
+    if (coreInstance != nullptr && !coreInstance->pluginCodeMayStillRun()) delete coreInstance;
     coreInstance = nullptr;
     return wxAppConsole::OnExit();
 }

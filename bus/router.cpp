@@ -58,6 +58,8 @@ void Core::startReaders(const CoreMessage& request) {
 }
 
 std::int32_t Core::queueEvent(const CoreMessage& message) {
+    // Nothing queued once the stop has begun would ever be delivered.
+    if (eventQueue.isClosed()) return STATUS_STOPPING;
     const bool sequenced = isSequenced(message);
     if (sequenced) {
         const std::int32_t refusal =
@@ -73,8 +75,21 @@ std::int32_t Core::queueEvent(const CoreMessage& message) {
         payloadAllocator.release(const_cast<void*>(event.payload));
         return STATUS_CANCELLED;
     }
-    eventQueue.push(event);
-    return STATUS_OK;
+    switch (eventQueue.push(event)) {
+        case EventQueue::Admission::Queued:
+            return STATUS_OK;
+        case EventQueue::Admission::Closed:
+            freePayload(event.payload);
+            return STATUS_STOPPING;
+        case EventQueue::Admission::Full:
+            break;
+    }
+    // The copy may have been recorded as a reader's payload in flight:
+    // freeing it through the reply table lets that reader send again.
+    freePayload(event.payload);
+    if (sequenced) sequenceTable.close(message.source);
+    queueRefusals.refused(message.source, eventQueue.bytesHeld());
+    return STATUS_NO_MEMORY;
 }
 
 bool Core::attachPayloadCopy(CoreMessage& event) {

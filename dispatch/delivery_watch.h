@@ -8,8 +8,9 @@
 // and closes the plugins, whose Close is expected to make their calls
 // return; the event handler thread then calls no plugin again.
 //
-// `calling`, `inCall` and `progress` need only be recent when read, so they
-// are relaxed. `stopped` is sequentially consistent: a plugin's Close follows
+// `calling`, `entry`, `inCall` and `progress` need only be recent when
+// read, so they are relaxed. The library `calling` points to lives as long
+// as the table snapshot the event handler thread holds while it calls it. `stopped` is sequentially consistent: a plugin's Close follows
 // the store, and the event handler thread must see it as soon as that Close
 // lets its call return.
 #pragma once
@@ -17,10 +18,13 @@
 #include <atomic>
 #include <cstdint>
 
+class PluginLibrary;
+
 class DeliveryWatch {
 public:
-    void entering(std::uint64_t pluginId) {
-        calling.store(pluginId, std::memory_order_relaxed);
+    void entering(PluginLibrary* library, const char* entryName) {
+        calling.store(library, std::memory_order_relaxed);
+        entry.store(entryName, std::memory_order_relaxed);
         inCall.store(true, std::memory_order_relaxed);
     }
     // Only the event handler thread writes, so no read-modify-write is needed.
@@ -29,9 +33,11 @@ public:
         progress.store(progress.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
 
-    // Whether a plugin is being called, and which (the last one called).
+    // Whether a plugin is being called, and which, through which entry
+    // point (the last one called).
     bool inPluginCall() const { return inCall.load(std::memory_order_relaxed); }
-    std::uint64_t callingPlugin() const { return calling.load(std::memory_order_relaxed); }
+    PluginLibrary* callingPlugin() const { return calling.load(std::memory_order_relaxed); }
+    const char* callingEntry() const { return entry.load(std::memory_order_relaxed); }
     // How many plugin calls have returned so far.
     std::uint64_t callsReturned() const { return progress.load(std::memory_order_relaxed); }
 
@@ -40,7 +46,8 @@ public:
     bool deliveriesStopped() const { return stopped.load(); }
 
 private:
-    std::atomic<std::uint64_t> calling{0};
+    std::atomic<PluginLibrary*> calling{nullptr};
+    std::atomic<const char*> entry{""};
     std::atomic<bool> inCall{false};
     std::atomic<std::uint64_t> progress{0};
     std::atomic<bool> stopped{false};

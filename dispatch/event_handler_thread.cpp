@@ -6,7 +6,7 @@
 void EventHandlerThread::execute() {
     ThreadLogScope immediateLog;
     while (!isSignaled()) {
-        core.eventQueue.waitForEvents();
+        core.eventQueue.waitForEvents(core.dispatchBatch);
         core.dispatchEvents();
     }
 }

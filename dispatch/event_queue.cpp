@@ -24,10 +24,19 @@ inline void pauseBetweenLooks() {
 
 }  // namespace
 
-void EventQueue::push(const CoreMessage& event) {
+void EventQueue::limitBytes(std::size_t bytes) {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    byteLimit = bytes;
+}
+
+EventQueue::Admission EventQueue::push(const CoreMessage& event) {
+    const std::size_t bytes = bytesOf(event);
     bool wakeHandler = false;
     {
         std::lock_guard<pt::spinlock> hold(queueLock);
+        if (closed.load(std::memory_order_relaxed)) return Admission::Closed;
+        if (queuedBytes + deliveringBytes + bytes > byteLimit) return Admission::Full;
+        queuedBytes += bytes;
         events.push_back(event);
         // Written only when the queue stops being empty and when the batch
         // the handler gathers is full: the handler spins on this line, and
@@ -40,15 +49,20 @@ void EventQueue::push(const CoreMessage& event) {
         std::swap(wakeHandler, handlerAsleep);
     }
     if (wakeHandler) eventTrigger.post();
+    return Admission::Queued;
 }
 
 bool EventQueue::takeBatch(Batch& batch) {
     batch.clear();
     std::lock_guard<pt::spinlock> hold(queueLock);
+    // The batch handed out before this one has been delivered.
+    deliveringBytes = 0;
     if (front == events.size()) return false;
     if (front != 0) events.erase(events.begin(), events.begin() + static_cast<long>(front));
     front = 0;
     batch.swap(events);
+    deliveringBytes = queuedBytes;
+    queuedBytes = 0;
     waiting.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -57,6 +71,7 @@ bool EventQueue::pop(CoreMessage& event) {
     std::lock_guard<pt::spinlock> hold(queueLock);
     if (front == events.size()) return false;
     event = events[front++];
+    queuedBytes -= bytesOf(event);
     if (front == events.size()) {
         events.clear();
         front = 0;
@@ -68,7 +83,32 @@ bool EventQueue::pop(CoreMessage& event) {
 EventQueue::Batch EventQueue::takeAll() {
     Batch taken;
     takeBatch(taken);
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    deliveringBytes = 0;
     return taken;
+}
+
+void EventQueue::close() {
+    {
+        std::lock_guard<pt::spinlock> hold(queueLock);
+        closed.store(true, std::memory_order_relaxed);
+    }
+    wake();
+}
+
+void EventQueue::reopen() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    closed.store(false, std::memory_order_relaxed);
+}
+
+std::size_t EventQueue::bytesHeld() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return queuedBytes + deliveringBytes;
+}
+
+std::size_t EventQueue::capacity() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return events.capacity();
 }
 
 bool EventQueue::spinForEvents() const {
@@ -88,15 +128,30 @@ void EventQueue::gatherBatch() const {
     }
 }
 
-void EventQueue::waitForEvents() {
+bool EventQueue::prepareToSleep(Batch& released) {
+    if (front != events.size()) return false;
+    deliveringBytes = 0;
+    if (events.capacity() > kKeptEvents) {
+        events.clear();
+        front = 0;
+        released.swap(events);
+    }
+    handlerAsleep = true;
+    return true;
+}
+
+void EventQueue::waitForEvents(Batch& batch) {
     if (spinForEvents()) {
         gatherBatch();
         return;
     }
+    // Freed outside the lock, so that senders do not wait for the heap.
+    Batch released;
+    if (batch.capacity() > kKeptEvents) Batch().swap(batch);
     {
         std::lock_guard<pt::spinlock> hold(queueLock);
-        if (front != events.size()) return;
-        handlerAsleep = true;
+        if (!prepareToSleep(released)) return;
     }
+    Batch().swap(released);
     eventTrigger.wait();
 }

@@ -11,6 +11,7 @@
 
 #include "app/core.h"
 #include "bus/subscription.h"
+#include "plugins/call_site.h"
 
 namespace {
 
@@ -101,8 +102,11 @@ bool canDeliver(const PluginRecord& plugin, Delivery delivery) {
     return false;
 }
 
+const char* entryNameOf(Delivery delivery) { return delivery == Delivery::Write ? "Write" : "IOCTL"; }
+
 // Calls the plugin; true when it retains the payload.
 bool callPlugin(const PluginRecord& plugin, const EventRequests& requests, Delivery delivery) {
+    InPluginCall site(plugin.library->fileNameText(), entryNameOf(delivery));
     switch (delivery) {
         case Delivery::Write: return callWrite(plugin, requests.write);
         case Delivery::IoctlToOthers: return callIoctl(plugin, requests.toOthers);
@@ -115,13 +119,16 @@ bool callPlugin(const PluginRecord& plugin, const EventRequests& requests, Deliv
 }  // namespace
 
 void Core::dispatchEvents() {
-    while (!deliveryWatch.deliveriesStopped() && eventQueue.takeBatch(dispatchBatch)) {
+    while (!eventQueue.isClosed() && eventQueue.takeBatch(dispatchBatch)) {
         // The table changes only while this thread does not run, so one
         // snapshot serves the whole batch.
         const PluginTable::Snapshot table = plugins.snapshot();
         for (const CoreMessage& event : dispatchBatch) {
-            if (deliveryWatch.deliveriesStopped()) {
+            // Once the stop has begun, the event in hand is the last one
+            // handed out; the rest are discarded, and counted.
+            if (eventQueue.isClosed() || deliveryWatch.deliveriesStopped()) {
                 freePayload(event.payload);
+                discardedAtStop.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
             fanOut(event, *table);
@@ -141,7 +148,7 @@ void Core::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
         const Delivery delivery = deliveryFor(plugin, event, key);
         if (!canDeliver(plugin, delivery)) continue;
         payloadHolders.holdForCall(plugin.info.id);
-        deliveryWatch.entering(plugin.info.id);
+        deliveryWatch.entering(plugin.library.get(), entryNameOf(delivery));
         const bool retained = callPlugin(plugin, requests, delivery);
         deliveryWatch.left();
         payloadHolders.endCall(plugin.info.id, retained);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/core.h"
+#include "plugins/call_site.h"
 #include "threads/report_gate.h"
 
 namespace {
@@ -54,6 +55,9 @@ PluginThread* PluginThread::startRead(Core& core, const PluginRecord& plugin,
     auto* worker = new PluginThread(core, plugin.library, plugin.entryPoints.Read, kRead);
     worker->request.read = request;
     worker->request.read.payload = nullptr;
+    // Counted from now on, so that a cancel that comes before the worker
+    // runs is kept for it.
+    if (request.handle != 0) core.replies.readerStarting(request.handle);
     worker->reply.read = ReadReply{sizeof(ReadReply), 1, {}};
     if (request.payload == nullptr || request.length == 0) {
         worker->request.read.length = 0;
@@ -88,6 +92,7 @@ PluginThread* PluginThread::launch(PluginThread* worker) {
 
 void PluginThread::execute() {
     if (pacesReplies()) core.replies.openSlot();
+    InPluginCall site(library->fileNameText(), entryName(entryKind));
     entry(&request, &reply);
 }
 
@@ -101,6 +106,7 @@ void PluginThread::release() {
         core.payloadAllocator.release(const_cast<void*>(request.read.payload));
         request.read.payload = nullptr;
     }
+    if (entryKind == kRead && request.read.handle != 0) core.replies.readerEnded(request.read.handle);
     library->leaveCall(entryKind == kRead);
 }
 

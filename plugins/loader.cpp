@@ -10,6 +10,7 @@
 #include "app/core.h"
 #include "app/regular_file.h"
 #include "dispatch/plugin_thread.h"
+#include "plugins/call_site.h"
 #include "plugins/deployment_check.h"
 #include "plugins/elf_check.h"
 #include "plugins/status_document.h"
@@ -76,6 +77,8 @@ bool callLoad(Core& core, PluginRecord& plugin) {
     std::int32_t result = 0;
     plugin.info.size = sizeof(PluginInfo);
     plugin.info.version = 1;
+    const std::string name = plugin.fileName.utf8_string();
+    InPluginCall site(name.c_str(), "Load");
     plugin.loadTime = timed([&] { result = plugin.entryPoints.Load(&context, &plugin.info); });
     if (result == 0 && plugin.info.loadError == 0) return true;
     wxLogError("plugin %s load returned %d error %d", plugin.fileName, result,
@@ -161,6 +164,7 @@ void Scan::load(const wxString& fileName) {
         // whether or not it then refused itself: the library stays mapped
         // and nothing of it is called again.
         library->Detach();
+        core.plugins.noteLibraryLeftLoaded();
         return;
     }
     plugin.library = std::make_shared<PluginLibrary>(std::move(library), fileName);
@@ -173,6 +177,7 @@ void callOpen(PluginRecord& plugin) {
     if (plugin.entryPoints.Open == nullptr) return;
     OpenParams params{sizeof(OpenParams), 1, {}};
     OpenResult result{sizeof(OpenResult), 1, {}};
+    InPluginCall site(plugin.library->fileNameText(), "Open");
     plugin.openTime = timed([&] { plugin.openCode = plugin.entryPoints.Open(&params, &result); });
 }
 

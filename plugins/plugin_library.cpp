@@ -32,6 +32,11 @@ void PluginLibrary::leaveCall(bool reader) {
     if (--activeCalls == 0) idle.notify_all();
 }
 
+const char* PluginLibrary::busyEntry() {
+    std::lock_guard<std::mutex> hold(idleLock);
+    return readers > 0 ? "Read" : "IOCTL";
+}
+
 void PluginLibrary::retire() {
     std::lock_guard<std::mutex> hold(idleLock);
     retired = true;
@@ -42,4 +47,6 @@ bool PluginLibrary::waitIdle(std::chrono::milliseconds timeout) {
     return idle.wait_for(hold, timeout, [this] { return activeCalls == 0; });
 }
 
-void PluginLibrary::close() { library->Unload(); }
+void PluginLibrary::close() {
+    if (!pinned) library->Unload();
+}

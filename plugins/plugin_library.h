@@ -52,11 +52,19 @@ public:
 
     // Admits no new worker from now on.
     void retire();
+    // The entry point a running worker is in: "Read" while a Read worker
+    // runs, else "IOCTL".
+    const char* busyEntry();
     // Waits up to `timeout` for the running workers to leave. True when none
     // is left inside.
     bool waitIdle(std::chrono::milliseconds timeout);
-    // Unmaps the library. Only after waitIdle() reported it idle.
+    // Unmaps the library. Only after waitIdle() reported it idle, and never
+    // once it is pinned.
     void close();
+    // Keeps the library mapped for the life of the process: a call into it
+    // did not return.
+    void pin() { pinned = true; }
+    bool isPinned() const { return pinned; }
 
 private:
     std::unique_ptr<wxDynamicLibrary> library;
@@ -68,4 +76,6 @@ private:
     int readers = 0;             // guarded by idleLock
     bool burstReported = false;  // guarded by idleLock
     bool retired = false;        // guarded by idleLock
+    // Main thread only: set and read by the stop sequence.
+    bool pinned = false;
 };

@@ -349,7 +349,8 @@ TEST_F(Concurrency, ReadRequestsAndCancelsRaceTheReaders) {
 }
 
 // A plugin thread, started in Load, sends through the Core's whole start and
-// stop and a little beyond; every message is accepted, what is delivered
+// stop and a little beyond; every message is accepted until the stop begins
+// and refused as stopping from then on, what is delivered
 // arrives once and in order, and nothing stays allocated once the Core is
 // gone.
 TEST_F(Concurrency, PluginThreadsSendWhileTheCoreStartsAndStops) {
@@ -357,6 +358,7 @@ TEST_F(Concurrency, PluginThreadsSendWhileTheCoreStartsAndStops) {
         std::atomic<bool> quiet{false};
         std::atomic<std::uint32_t> sent{0};
         std::atomic<int> refused{0};
+        std::atomic<int> stopping{0};
         std::thread thread;
     };
     for (int cycle = 0; cycle < 3; ++cycle) {
@@ -382,9 +384,14 @@ TEST_F(Concurrency, PluginThreadsSendWhileTheCoreStartsAndStops) {
                         CoreMessage request = readRequest(talk->sent + 1, MSG_SELECT_1, 0);
                         if (self.send(request) != STATUS_OK) ++talk->refused;
                     }
+                    // Once the stop has begun, frames are refused as frames
+                    // nobody would see; nothing else may be refused.
                     const std::string bytes = frameBytes(kChatterId, talk->sent);
-                    if (self.send(message(kChatterId, MSG_SELECT_1, kFrameType, &bytes)) !=
-                        STATUS_OK) {
+                    const std::int32_t code =
+                        self.send(message(kChatterId, MSG_SELECT_1, kFrameType, &bytes));
+                    if (code == STATUS_STOPPING) {
+                        ++talk->stopping;
+                    } else if (code != STATUS_OK) {
                         ++talk->refused;
                     }
                     ++talk->sent;
@@ -404,6 +411,7 @@ TEST_F(Concurrency, PluginThreadsSendWhileTheCoreStartsAndStops) {
         chatter.thread.join();
 
         EXPECT_EQ(chatter.refused.load(), 0);
+        EXPECT_GE(chatter.stopping.load(), 20);
         // From the first frame on, sent while the Core was still loading,
         // every frame up to some point during the stop, each once.
         std::vector<std::uint32_t> delivered;

@@ -126,7 +126,14 @@ CoreMessage Producer::build(const Send& send) {
 }
 
 void Producer::judge(const Send& send, std::int32_t code, bool throttled) {
-    const std::vector<std::int32_t> allowed = expected(send, throttled);
+    std::vector<std::int32_t> allowed = expected(send, throttled);
+    // Once the stop has begun the core may refuse anything as undeliverable,
+    // before it looks at sequences, handles or payloads.
+    if (signals.stopBegan.load()) allowed.push_back(STATUS_STOPPING);
+    if (code == STATUS_STOPPING && signals.stopBegan.load()) {
+        ++refusedByCode[code];
+        return;
+    }
     if (std::find(allowed.begin(), allowed.end(), code) == allowed.end()) note(send, code, allowed);
     if (send.stream == HARD_STREAM_SEQUENCED) updateSequence(send, code);
     if (code == STATUS_OK) {
@@ -179,12 +186,8 @@ void Producer::recordAccepted(const Send& send) {
     for (int kind = 0; kind < HARD_KINDS; ++kind) {
         if (!hardKindTakes(kind, send.stream)) continue;
         lastAccepted[kind] = serial;
-        if (beforeStop) {
-            cutoff[kind] = serial;
-            ++acceptedByCutoff[kind];
-        } else {
-            acceptedLater[kind].push_back(serial);
-        }
+        acceptedSerials[kind].push_back(serial);
+        if (beforeStop) ++acceptedByCutoff[kind];
     }
 }
 
@@ -221,20 +224,14 @@ bool Producer::congested() const {
 
 std::string Producer::judgeSink(int kind, std::uint64_t lastSerial, std::uint64_t records) const {
     const std::string of = "producer " + std::to_string(producer) + ": ";
-    if (lastSerial < cutoff[kind]) {
-        return of + "lost records accepted before the stop: the last one taken is serial " +
-               std::to_string(lastSerial) + ", the last accepted before the stop " +
-               std::to_string(cutoff[kind]);
-    }
-    const std::vector<std::uint64_t>& later = acceptedLater[kind];
-    const auto past = std::upper_bound(later.begin(), later.end(), lastSerial);
-    const bool accepted =
-        lastSerial == cutoff[kind] || (past != later.begin() && *(past - 1) == lastSerial);
-    if (!accepted) {
+    const std::vector<std::uint64_t>& accepted = acceptedSerials[kind];
+    if (records == 0) return {};
+    const auto found = std::lower_bound(accepted.begin(), accepted.end(), lastSerial);
+    if (found == accepted.end() || *found != lastSerial) {
         return of + "the last record taken, serial " + std::to_string(lastSerial) +
                ", was never accepted";
     }
-    const std::uint64_t wanted = acceptedByCutoff[kind] + static_cast<std::uint64_t>(past - later.begin());
+    const auto wanted = static_cast<std::uint64_t>(found - accepted.begin()) + 1;
     if (records != wanted) {
         return of + "took " + std::to_string(records) + " records, " + std::to_string(wanted) +
                " were accepted up to its last one";

@@ -66,8 +66,15 @@ public:
     void run();
 
     // Why the sink's last record of this producer is not what it should be
-    // for a sink of `kind` that got `records` of them; empty when it is.
+    // for a sink of `kind` that got `records` of them; empty when it is. The
+    // sink must have taken every accepted record up to its last one; the
+    // records after it were discarded at the stop.
     std::string judgeSink(int kind, std::uint64_t lastSerial, std::uint64_t records) const;
+    // How many accepted records a sink of `kind` did not get, having got
+    // `records`: those discarded at the stop.
+    std::uint64_t missedBy(int kind, std::uint64_t records) const {
+        return acceptedSerials[kind].size() - records;
+    }
 
     std::uint32_t index() const { return producer; }
     std::uint64_t sent() const { return sends; }
@@ -112,12 +119,11 @@ private:
     bool sequenceOpen = false;
     std::uint64_t following = 0;  // sequenced records since the opening one
     // Per kind of sink: the serial of the last accepted record it takes,
-    // the same before the stop began, how many there were by then, and the
-    // ones accepted afterwards.
+    // how many were accepted before the stop began, and the serials of all
+    // it takes that were accepted, in order.
     std::uint64_t lastAccepted[HARD_KINDS] = {};
-    std::uint64_t cutoff[HARD_KINDS] = {};
     std::uint64_t acceptedByCutoff[HARD_KINDS] = {};
-    std::vector<std::uint64_t> acceptedLater[HARD_KINDS];
+    std::vector<std::uint64_t> acceptedSerials[HARD_KINDS];
 
     std::uint64_t acceptedByStream[HARD_STREAMS] = {};
     std::uint64_t afterStop = 0;

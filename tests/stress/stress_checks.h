@@ -6,16 +6,23 @@
 
 #include <chrono>
 
+#include "log_capture.h"
 #include "stress_run.h"
 
 // Every sink took the kind its file name gives it.
 void expectSinkKinds(const StressPlugins& plugins);
-// The sink got exactly the accepted records of every producer, in order,
-// intact, up to the stop, and gave every payload back.
-void expectExactlyTheAccepted(const SinkView& sink, const Producers& producers);
-// The sink got every answer accepted before the stop, and none never
-// accepted; a sink that does not select answers got none.
-void expectAnswers(const SinkView& sink, const StopMark& mark, std::uint64_t acceptedInAll);
+// The events the Core said it discarded at its stop.
+std::uint64_t discardedAtStop(LogCapture& log);
+// The sink got the accepted records of every producer, in order, intact and
+// without a gap, up to the stop; what it missed after its last one was
+// discarded by the stop; and it gave every payload back.
+void expectExactlyTheAccepted(const SinkView& sink, const Producers& producers,
+                              std::uint64_t discarded);
+// The sink got every answer accepted before the stop but those the stop
+// discarded, and none never accepted; a sink that does not select answers
+// got none.
+void expectAnswers(const SinkView& sink, const StopMark& mark, std::uint64_t acceptedInAll,
+                   std::uint64_t discarded);
 // Once the Core has stopped, no payload is held by anybody (every sink gave
 // all of its payloads back when it was closed, and nothing else keeps any)
 // and no reader's reply slot is left. The Core's destructor would free such

@@ -38,7 +38,8 @@ uint64_t hard_reader_accepted(void) { return readLocked(&accepted); }
 uint64_t hard_reader_cancelled(void) { return readLocked(&cancelled); }
 /* Answers refused for a handle that carries HARD_LIVE_HANDLE. */
 uint64_t hard_reader_live_refusals(void) { return readLocked(&liveRefusals); }
-/* Answers that got a code other than STATUS_OK or STATUS_CANCELLED. */
+/* Answers that got a code other than STATUS_OK, STATUS_CANCELLED or, once
+ * the core stops, STATUS_STOPPING. */
 uint64_t hard_reader_wrong_codes(void) { return readLocked(&wrongCodes); }
 
 static void count(int32_t code, uint64_t handle) {
@@ -48,7 +49,7 @@ static void count(int32_t code, uint64_t handle) {
     } else if (code == STATUS_CANCELLED) {
         ++cancelled;
         if ((handle & HARD_LIVE_HANDLE) != 0) ++liveRefusals;
-    } else {
+    } else if (code != STATUS_STOPPING) {
         ++wrongCodes;
     }
     pthread_mutex_unlock(&lock);
