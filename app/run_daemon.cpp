@@ -17,6 +17,7 @@
 
 #include "app/close_on_exec.h"
 #include "app/core.h"
+#include "app/crash_report.h"
 #include "app/daemon_identity.h"
 #include "app/log_syslog.h"
 #include "app/run_modes.h"
@@ -194,6 +195,7 @@ int runDaemon(Core& core, const wxFileName& exePath, SingleInstance& instance) {
     // The daemon: descriptors the launcher had stay behind, files it writes
     // are readable by all, and it works beside its executable.
     daemon_close_all(-1);
+    installCrashReport(kDaemonIdentifier);
     umask(022);
     wxSetWorkingDirectory(exePath.GetPath(wxPATH_GET_VOLUME));
     return DaemonChild(core, exePath, instance).run();

@@ -14,6 +14,8 @@
 
 #include "app/close_on_exec.h"
 #include "app/core.h"
+#include "app/crash_report.h"
+#include "app/daemon_identity.h"
 #include "app/run_modes.h"
 #include "app/signal_queue.h"
 
@@ -54,6 +56,7 @@ void waitForStop(SignalQueue& signals) {
 }  // namespace
 
 int runForeground(Core& core) {
+    installCrashReport(kDaemonIdentifier);
     say(_("starting the core...\n"));
     SignalQueue signals;
     if (!signals.registered()) wxLogSysError("Could not register signal handlers");

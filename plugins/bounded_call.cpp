@@ -4,11 +4,13 @@
 #include <thread>
 
 #include "app/thread_log.h"
+#include "threads/signal_stack.h"
 
 BoundedCall::BoundedCall(std::function<void()> call) : state(std::make_shared<State>()) {
     state->call = std::move(call);
     try {
         std::thread([shared = state] {
+            pt::SignalStack signalStack;
             ThreadLogScope immediateLog;
             run(shared);
         }).detach();

@@ -4,6 +4,7 @@
 
 #include "threads/atomic.h"
 #include "threads/fatal.h"
+#include "threads/signal_stack.h"
 
 namespace pt {
 
@@ -60,6 +61,8 @@ void thread::waitfor() {
 }
 
 void* thread::threadEntry(void* self) {
+    // Outlives the epilogue, which may delete the object.
+    SignalStack signalStack;
     thread* const me = static_cast<thread*>(self);
     // Stored here as well as by start(), so that execute() can rely on it
     // from its first line, whichever side of pthread_create() runs first.
