@@ -54,8 +54,9 @@ void printSends(const StressLoad& load) {
                 "broadcast %llu), %llu of them after the stop began\n",
                 figure(sent), figure(sequenced + plain + broadcast), figure(sequenced),
                 figure(plain), figure(broadcast), figure(afterStop));
-    std::printf("stress: refused: cancelled %llu, no sequence %llu, overrun %llu, throttled %llu, "
-                "no memory %llu; throttling switched on %llu times\n",
+    std::printf("stress: refused: stopping %llu, cancelled %llu, no sequence %llu, overrun %llu, "
+                "throttled %llu, no memory %llu; throttling switched on %llu times\n",
+                figure(refusedWith(producers, STATUS_STOPPING)),
                 figure(refusedWith(producers, STATUS_CANCELLED)),
                 figure(refusedWith(producers, STATUS_NO_SEQUENCE)),
                 figure(refusedWith(producers, STATUS_OVERRUN)),
@@ -158,7 +159,7 @@ void expectEverythingExercised(const StressLoad& load, const StressPlugins& plug
                               STATUS_NO_MEMORY}) {
         EXPECT_GT(refusedWith(producers, code), 0u) << "no refusal with code " << code;
     }
-    std::uint64_t afterStop = 0;
+    std::uint64_t afterStop = refusedWith(producers, STATUS_STOPPING);
     for (const auto& producer : producers) afterStop += producer->acceptedAfterStop();
     EXPECT_GT(afterStop, 0u) << "no producer was still sending while the Core stopped";
     EXPECT_GT(load.requester.cancels(), 0u);
