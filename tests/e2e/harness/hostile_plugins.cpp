@@ -1,5 +1,6 @@
 #include "hostile_plugins.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -71,6 +72,30 @@ std::size_t occurrences(const std::string& text, const std::string& needle) {
         ++found;
     }
     return found;
+}
+
+std::vector<std::string> linesWith(const std::string& text, const std::string& needle) {
+    std::vector<std::string> lines;
+    std::istringstream content(text);
+    for (std::string line; std::getline(content, line);) {
+        if (line.find(needle) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+}
+
+long long numberAt(const std::string& line, const std::string& before, const std::string& after) {
+    std::string::size_type start = 0;
+    if (!before.empty()) {
+        const auto at = line.find(before);
+        if (at == std::string::npos) return -1;
+        start = at + before.size();
+    } else {
+        const auto at = line.find(after);
+        if (at == std::string::npos || at == 0) return -1;
+        start = line.find_last_not_of("0123456789", at - 1) + 1;
+    }
+    if (start >= line.size() || !std::isdigit(static_cast<unsigned char>(line[start]))) return -1;
+    return std::stoll(line.substr(start));
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

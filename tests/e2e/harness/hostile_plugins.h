@@ -47,6 +47,11 @@ long long field(const std::string& line, const std::string& key);
 
 // How often `needle` occurs in `text`.
 std::size_t occurrences(const std::string& text, const std::string& needle);
+// The lines of `text` that hold `needle`.
+std::vector<std::string> linesWith(const std::string& text, const std::string& needle);
+// The number that follows `before` in `line`, or precedes `after` (one of
+// the two is empty); -1 when there is none.
+long long numberAt(const std::string& line, const std::string& before, const std::string& after = "");
 
 // Polls `condition` until it holds (true) or `limit` has passed (false).
 bool eventually(const std::function<bool()>& condition,
