@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr char kHangUpText[] = "Received signal 1 but did nothing with it.";
 
 class HostileStart : public testing::Test {
@@ -39,6 +41,9 @@ protected:
     // on exec, and among them are the lock file and the signal queue's pipe
     // (with the daemon's return-value pipe, `pipes` of them).
     void expectDescriptorsClosedOnExec(std::size_t pipes) {
+        // The plugin's own write into a pipe without reader failed, and did
+        // not end the server.
+        EXPECT_EQ(plugins.last("hold_open", "broken pipe"), "broken pipe written=-1 errno=32");
         std::size_t lockFiles = 0;
         std::size_t pipesSeen = 0;
         for (const std::string& line : plugins.report("hold_open")) {
@@ -60,20 +65,23 @@ protected:
 
 // Faults 1, 2 and 16: a daemon whose launcher was killed while the daemon
 // was still starting died of SIGPIPE at its first report to the launcher;
-// SIGHUP and SIGPIPE ended it without its stop sequence; the lock file, the
-// return-value pipe and the signal pipe leaked into plugins' children.
+// SIGHUP and SIGPIPE (sent, or raised by a plugin's write into a broken
+// pipe) ended it without its stop sequence; the lock file, the return-value
+// pipe and the signal pipe leaked into plugins' children.
 TEST_F(HostileStart, DaemonOutlivesItsLauncherAndShrugsOffHangUpsAndBrokenPipes) {
     auto launcher = dir.start("run", launch({}));
     ASSERT_TRUE(plugins.waitFor("hold_open", "opening")) << launcher->errors();
     const pid_t daemon = static_cast<pid_t>(field(plugins.last("hold_open", "opening"), "pid"));
     dir.watch(daemon);
+    // Killed, or, on a machine loaded beyond its 60 seconds, given up.
     launcher->signal(SIGKILL);
-    ASSERT_EQ(launcher->wait(), 128 + SIGKILL);
+    const std::optional<int> ended = launcher->wait();
+    ASSERT_TRUE(ended == 128 + SIGKILL || ended == 255);
     plugins.set("hold_open", "release");
 
     const ShimLog shim = dir.shim("run");
-    ASSERT_TRUE(shim.waitForText(kStartedText));
-    ASSERT_TRUE(shim.waitForText("The launcher no longer waits for the daemon's start"));
+    ASSERT_TRUE(shim.waitForText(kStartedText, 120s));
+    ASSERT_TRUE(shim.waitForText("The launcher no longer waits for the daemon's start", 120s));
     const auto gaveUp = shim.recordsWithText(
         "The launcher no longer waits for the daemon's start; the daemon runs on.");
     ASSERT_EQ(gaveUp.size(), 1u);
@@ -91,7 +99,7 @@ TEST_F(HostileStart, DaemonOutlivesItsLauncherAndShrugsOffHangUpsAndBrokenPipes)
     EXPECT_EQ(shim.recordsWithText(kHangUpText)[0].priority, LOG_WARNING);
 
     ASSERT_EQ(kill(daemon, SIGTERM), 0);
-    ASSERT_EQ(reaper.reap(daemon, std::chrono::seconds(120)), 0);
+    ASSERT_EQ(reaper.reap(daemon, 120s), 0);
     EXPECT_EQ(shim.recordsWithText("Done").size(), 1u);
     EXPECT_EQ(dir.calls("run").entries(), kFullLifeCycle);
 }
@@ -101,7 +109,7 @@ TEST_F(HostileStart, DaemonOutlivesItsLauncherAndShrugsOffHangUpsAndBrokenPipes)
 TEST_F(HostileStart, ForegroundShrugsOffHangUpsAndBrokenPipes) {
     plugins.set("hold_open", "release");
     auto server = dir.start("run", launch({"-d"}));
-    ASSERT_TRUE(server->waitForOutput(kPromptText, std::chrono::seconds(120))) << server->errors();
+    ASSERT_TRUE(server->waitForOutput(kPromptText, 120s)) << server->errors();
     expectDescriptorsClosedOnExec(2);
 
     server->signal(SIGHUP);
@@ -113,7 +121,7 @@ TEST_F(HostileStart, ForegroundShrugsOffHangUpsAndBrokenPipes) {
     EXPECT_NE(server->errors().find(std::string("Warning: ") + kHangUpText), std::string::npos);
 
     server->signal(SIGTERM);
-    ASSERT_EQ(server->wait(std::chrono::seconds(120)), 0) << server->errors();
+    ASSERT_EQ(server->wait(120s), 0) << server->errors();
     EXPECT_EQ(server->output(), std::string(kStartingText) + kPromptText + kStoppingText);
     EXPECT_EQ(dir.calls("run").entries(), kFullLifeCycle);
 }

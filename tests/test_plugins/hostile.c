@@ -4,16 +4,18 @@
  * their test). The roles:
  *
  *   hold_open     Open lists the descriptors the server passes on to a child
- *                 it would start ("fd <n> cloexec=<0|1> <target>"), then
- *                 waits until the flag "release" is set.
+ *                 it would start ("fd <n> cloexec=<0|1> <target>"), writes
+ *                 into a pipe nobody reads, then waits until the flag
+ *                 "release" is set.
  *   flooder       a thread sends while its flags are set: events of the
  *                 size "flood" carries to the sink, and read requests to
  *                 the reader, as many as "requests" carries or without end;
  *                 it counts every outcome.
  *                 Its Close waits, while flooding, until a send was refused
  *                 with STATUS_STOPPING.
- *   sink          a slow consumer: 2 ms in each Write; counts the events and
- *                 the core's notices it gets.
+ *   sink          a slow consumer: 2 ms in each Write, or as many as the flag
+ *                 "slow" carries; counts the events and the core's notices
+ *                 it gets.
  *   reader        each Read waits while the flag "hold" is set, and counts
  *                 how many run at once. With the flag "stuck" set at Open it
  *                 asks itself for HOSTILE_STUCK_HANDLE, whose Read never
@@ -30,6 +32,7 @@
  */
 #define _GNU_SOURCE
 #include <dirent.h>
+#include <errno.h>
 #include <pthread.h>
 #include <sys/mman.h>
 
@@ -82,8 +85,21 @@ static void listDescriptors(void) {
     closedir(listing);
 }
 
+/* Writes into a pipe nobody reads, as a plugin whose peer went away does:
+ * with SIGPIPE ignored the write fails with EPIPE and the server lives. */
+static void writeToBrokenPipe(void) {
+    int ends[2];
+    ssize_t written;
+    if (pipe2(ends, O_CLOEXEC) != 0) return;
+    close(ends[0]);
+    written = write(ends[1], "x", 1);
+    hostileReport("broken pipe written=%ld errno=%d", (long)written, written < 0 ? errno : 0);
+    close(ends[1]);
+}
+
 static void holdOpen(void) {
     listDescriptors();
+    writeToBrokenPipe();
     hostileReport("opening pid=%ld", (long)getpid());
     while (!hostileFlag("release")) hostileSleep(20);
 }
@@ -195,9 +211,10 @@ static long long notices;
 
 static void sinkWrite(const WriteRequest* request) {
     static unsigned long long reported;
+    const long pause = hostileFlagNumber("slow");
     if (request->type != HOSTILE_EVENT) return;
     hostileCount(&delivered);
-    hostileSleep(2);
+    hostileSleep(pause > 0 ? pause : 2);
     if (hostileMilliseconds() - reported >= 50) {
         hostileReport("delivered n=%lld", hostileRead(&delivered));
         reported = hostileMilliseconds();
