@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "threads/signal_stack.h"
-#include "app/thread_log.h"
+#include "threads/thread_log.h"
 
 BoundedCall::BoundedCall(std::function<void()> call) : state(std::make_shared<State>()) {
     state->call = std::move(call);

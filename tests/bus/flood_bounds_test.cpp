@@ -27,16 +27,16 @@ class FloodBounds : public MessagePathTest {};
 TEST_F(FloodBounds, CancelsAreKeptOnlyWhileTheirReadersMayRun) {
     load();
     constexpr std::uint64_t kServed = 0x5E1;
-    core->replies.readerStarting(kServed);
+    core->router().cancels().readerStarting(kServed);
     EXPECT_EQ(route(cancel(kServed)), STATUS_OK);
     for (std::uint64_t handle = 1; handle <= 200000; ++handle) {
         ASSERT_EQ(route(cancel(0x10000000 + handle)), STATUS_OK);
     }
-    EXPECT_LE(core->replies.cancelsKept(), ReplyTable::kRecentCancels + 1);
-    EXPECT_TRUE(core->replies.isCancelled(kServed)) << "a served handle's cancel was forgotten";
-    EXPECT_TRUE(core->replies.isCancelled(0x10000000 + 200000)) << "the latest cancel is gone";
-    core->replies.readerEnded(kServed);
-    EXPECT_FALSE(core->replies.isCancelled(kServed));
+    EXPECT_LE(core->router().cancels().cancelsKept(), CancelledHandles::kRecentCancels + 1);
+    EXPECT_TRUE(core->router().cancels().isCancelled(kServed)) << "a served handle's cancel was forgotten";
+    EXPECT_TRUE(core->router().cancels().isCancelled(0x10000000 + 200000)) << "the latest cancel is gone";
+    core->router().cancels().readerEnded(kServed);
+    EXPECT_FALSE(core->router().cancels().isCancelled(kServed));
 }
 
 // Catches a sequence table that grows with every source value a plugin
@@ -52,9 +52,9 @@ TEST_F(FloodBounds, InventedSourcesDoNotCloseASequenceInUse) {
         }
     }
     dispatch();
-    EXPECT_LE(core->sequenceTable.openSequences(), SequenceTable::kMaxSequences);
-    EXPECT_TRUE(core->sequenceTable.isOpen(kSteady));
-    EXPECT_FALSE(core->sequenceTable.isOpen(0x20000000 + 1)) << "the oldest was not closed";
+    EXPECT_LE(core->router().sequences().openSequences(), SequenceTable::kMaxSequences);
+    EXPECT_TRUE(core->router().sequences().isOpen(kSteady));
+    EXPECT_FALSE(core->router().sequences().isOpen(0x20000000 + 1)) << "the oldest was not closed";
 }
 
 // Catches a queue that grows without bound behind a slow consumer, and a
@@ -66,7 +66,7 @@ TEST_F(FloodBounds, FullQueueRefusesAndCountsUntilItIsHandedOut) {
     addProbe("sink.so", infoWithMasks(0xB3, UINT64_MAX, true));
     load();
     const std::string frame(1000, 'f');
-    core->eventQueue.limitBytes(10 * EventQueue::bytesOf(message(kFlooder, MSG_SELECT_1,
+    core->router().events().limitBytes(10 * EventQueue::bytesOf(message(kFlooder, MSG_SELECT_1,
                                                                  kFrameType, &frame)));
     for (int sent = 0; sent < 10; ++sent) {
         ASSERT_EQ(route(message(kFlooder, MSG_SELECT_1, kFrameType, &frame)), STATUS_OK);
@@ -75,12 +75,12 @@ TEST_F(FloodBounds, FullQueueRefusesAndCountsUntilItIsHandedOut) {
         EXPECT_EQ(route(message(kFlooder, MSG_SELECT_1, kFrameType, &frame)), STATUS_NO_MEMORY);
     }
     EXPECT_EQ(route(sequenced(kSteady, true, &frame)), STATUS_NO_MEMORY);
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSteady)) << "a refused record left its sequence open";
-    EXPECT_EQ(core->queueRefusals.refusalsOf(kFlooder), 25u);
+    EXPECT_FALSE(core->router().sequences().isOpen(kSteady)) << "a refused record left its sequence open";
+    EXPECT_EQ(core->router().refusals().refusalsOf(kFlooder), 25u);
     EXPECT_EQ(allocator.liveBlocks(), 10) << "refused copies were not freed";
 
     dispatch();
-    EXPECT_EQ(core->eventQueue.bytesHeld(), 0u);
+    EXPECT_EQ(core->router().events().bytesHeld(), 0u);
     EXPECT_EQ(route(message(kFlooder, MSG_SELECT_1, kFrameType, &frame)), STATUS_OK);
     dispatch();
     EXPECT_EQ(allocator.liveBlocks(), 0);
@@ -108,11 +108,11 @@ TEST_F(FloodBounds, QueueStorageIsGivenBackAfterABurst) {
     for (int sent = 0; sent < kBurst; ++sent) {
         ASSERT_EQ(route(message(kFlooder, MSG_SELECT_1, kFrameType)), STATUS_OK);
     }
-    EXPECT_GE(core->eventQueue.capacity(), static_cast<std::size_t>(kBurst / 2));
+    EXPECT_GE(core->router().events().capacity(), static_cast<std::size_t>(kBurst / 2));
     gate.open();
-    ASSERT_TRUE(waitUntil([&] { return core->eventQueue.capacity() <= EventQueue::kKeptEvents; },
+    ASSERT_TRUE(waitUntil([&] { return core->router().events().capacity() <= EventQueue::kKeptEvents; },
                           std::chrono::seconds(60)))
-        << "the queue kept " << core->eventQueue.capacity() << " records' worth of storage";
+        << "the queue kept " << core->router().events().capacity() << " records' worth of storage";
 #ifdef TESSARD_HAVE_TCMALLOC
     // The burst's storage was about 22 MB; the batch it was handed out in is
     // given back once the handler is idle as well.

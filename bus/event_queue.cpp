@@ -1,4 +1,4 @@
-#include "dispatch/event_queue.h"
+#include "bus/event_queue.h"
 
 #include <chrono>
 

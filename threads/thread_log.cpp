@@ -1,4 +1,4 @@
-#include "app/thread_log.h"
+#include "threads/thread_log.h"
 
 #include <thread>
 

@@ -3,7 +3,7 @@
 // but wait, as it does in the server's run loops. Without the scope the
 // toolkit holds them back until the main thread flushes.
 
-#include "app/thread_log.h"
+#include "threads/thread_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/regular_file.h"
+#include "plugins/regular_file.h"
 
 #include <sys/stat.h>
 

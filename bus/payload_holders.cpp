@@ -1,4 +1,4 @@
-#include "dispatch/payload_holders.h"
+#include "bus/payload_holders.h"
 
 #include <algorithm>
 
@@ -8,31 +8,31 @@ constexpr std::size_t kInitialSlots = 256;
 
 }  // namespace
 
-LockedMultimap::LockedMultimap(std::uint64_t walker)
+PayloadHolders::PayloadHolders(std::uint64_t walker)
     : walker(walker), walkHolder(walker), slots(kInitialSlots) {}
 
 // ---- The table ------------------------------------------------------------
 
-std::size_t LockedMultimap::home(std::uint64_t key) const {
+std::size_t PayloadHolders::home(std::uint64_t key) const {
     // Addresses are aligned, so the low bits carry nothing; the multiplier
     // (2^64 divided by the golden ratio) spreads the rest over the table.
     return static_cast<std::size_t>((key >> 4) * UINT64_C(0x9E3779B97F4A7C15) >> 20) &
            (slots.size() - 1);
 }
 
-std::size_t LockedMultimap::find(std::uint64_t key) const {
+std::size_t PayloadHolders::find(std::uint64_t key) const {
     std::size_t index = home(key);
     while (slots[index].key != 0 && slots[index].key != key) index = next(index);
     return index;
 }
 
-void LockedMultimap::add(std::uint64_t key, std::uint64_t value) {
+void PayloadHolders::add(std::uint64_t key, std::uint64_t value) {
     if (key == 0) return;
     std::lock_guard<pt::spinlock> hold(lock);
     insert(key, value);
 }
 
-void LockedMultimap::insert(std::uint64_t key, std::uint64_t value) {
+void PayloadHolders::insert(std::uint64_t key, std::uint64_t value) {
     std::size_t index = find(key);
     if (slots[index].key == 0) {
         // At most half full, so that probe runs stay short.
@@ -46,7 +46,7 @@ void LockedMultimap::insert(std::uint64_t key, std::uint64_t value) {
     slots[index].holders.push_back(value);
 }
 
-bool LockedMultimap::release(std::uint64_t key, std::uint64_t value) {
+bool PayloadHolders::release(std::uint64_t key, std::uint64_t value) {
     if (key == 0) return true;
     std::lock_guard<pt::spinlock> hold(lock);
     // Looked at before anything changes: a walk may end without the lock,
@@ -65,7 +65,7 @@ bool LockedMultimap::release(std::uint64_t key, std::uint64_t value) {
     return dropped && !walked && slots[find(key)].key == 0;
 }
 
-void LockedMultimap::erase(std::size_t index) {
+void PayloadHolders::erase(std::size_t index) {
     slots[index].key = 0;
     --used;
     // Shift back every entry of the run that could live at the freed slot.
@@ -79,7 +79,7 @@ void LockedMultimap::erase(std::size_t index) {
     }
 }
 
-void LockedMultimap::grow() {
+void PayloadHolders::grow() {
     std::vector<Slot> old(slots.size() * 2);
     old.swap(slots);
     for (Slot& slot : old) {
@@ -90,7 +90,7 @@ void LockedMultimap::grow() {
     }
 }
 
-std::vector<std::uint64_t> LockedMultimap::clear() {
+std::vector<std::uint64_t> PayloadHolders::clear() {
     std::vector<std::uint64_t> keys;
     std::lock_guard<pt::spinlock> hold(lock);
     for (Slot& slot : slots) {
@@ -103,14 +103,14 @@ std::vector<std::uint64_t> LockedMultimap::clear() {
     return keys;
 }
 
-std::size_t LockedMultimap::size() {
+std::size_t PayloadHolders::size() {
     std::lock_guard<pt::spinlock> hold(lock);
     std::size_t pairs = walkHolds(walkKey.load());
     for (const Slot& slot : slots) pairs += slot.key != 0 ? slot.holders.size() : 0;
     return pairs;
 }
 
-std::size_t LockedMultimap::holdsOn(std::uint64_t key) {
+std::size_t PayloadHolders::holdsOn(std::uint64_t key) {
     std::lock_guard<pt::spinlock> hold(lock);
     const Slot& slot = slots[find(key)];
     return (slot.key == key ? slot.holders.size() : 0) + walkHolds(key);
@@ -118,17 +118,17 @@ std::size_t LockedMultimap::holdsOn(std::uint64_t key) {
 
 // ---- The walk -------------------------------------------------------------
 
-bool LockedMultimap::takeWalkHold(std::uint64_t value) {
+bool PayloadHolders::takeWalkHold(std::uint64_t value) {
     std::uint64_t expected = value;
     return value != walker && walkHolder.compare_exchange_strong(expected, walker);
 }
 
-std::size_t LockedMultimap::walkHolds(std::uint64_t key) const {
+std::size_t PayloadHolders::walkHolds(std::uint64_t key) const {
     if (key == 0 || walkKey.load() != key) return 0;
     return walkHolder.load() != walker ? 2 : 1;
 }
 
-void LockedMultimap::beginWalk(std::uint64_t key) {
+void PayloadHolders::beginWalk(std::uint64_t key) {
     // Under the lock, so that a release that has looked at the last walk
     // finishes before this one begins: it could otherwise take a hold of the
     // new walk that belongs to the same plugin.
@@ -137,7 +137,7 @@ void LockedMultimap::beginWalk(std::uint64_t key) {
     walkKey.store(key, std::memory_order_relaxed);
 }
 
-void LockedMultimap::keepRetainedHold(std::uint64_t holder) {
+void PayloadHolders::keepRetainedHold(std::uint64_t holder) {
     std::lock_guard<pt::spinlock> hold(lock);
     // A plugin that gave the buffer back during its call holds nothing.
     std::uint64_t expected = holder;
@@ -146,7 +146,7 @@ void LockedMultimap::keepRetainedHold(std::uint64_t holder) {
     }
 }
 
-bool LockedMultimap::endWalk() {
+bool PayloadHolders::endWalk() {
     const std::uint64_t key = walkKey.load(std::memory_order_relaxed);
     if (key == 0) return true;
     // An empty table cannot gain a key meanwhile: only this thread adds. A

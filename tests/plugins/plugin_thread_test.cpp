@@ -6,7 +6,7 @@
 // loader's load-time IOCTL, the scheduler's start-up Read) or through the
 // starters themselves.
 
-#include "dispatch/plugin_thread.h"
+#include "plugins/plugin_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +24,6 @@ constexpr std::uint64_t kReaderId = 0x71;
 constexpr std::uint64_t kQueryType = 0x66;
 constexpr std::uint64_t kAnswerType = 0x55;
 
-PluginInfo readerInfo(std::uint64_t id) {
-    PluginInfo info = pluginInfo(id);
-    info.eventMasks[2] = UINT64_MAX;
-    info.readPolling = 1;
-    return info;
-}
-
 CoreMessage answer(std::uint64_t handle, const std::string* payload) {
     CoreMessage reply = message(kReaderId, MSG_SELECT_1, kAnswerType, payload);
     reply.handle = handle;
@@ -41,7 +34,7 @@ class Workers : public MessagePathTest {
 protected:
     ProbeControl& addReader(const std::string& fileName = "reader.so",
                             std::uint64_t id = kReaderId) {
-        return addProbe(fileName, readerInfo(id));
+        return addProbe(fileName, readerOn(id, 2));
     }
 };
 
@@ -77,7 +70,7 @@ TEST_F(Workers, SlotOnlyForAReadWithAHandle) {
     Core* const target = core.get();
     reader.behaviour.onRead = [=](ProbeControl& self, const ReadRequest& request) {
         SlotView& view = request.handle != 0 ? *withHandle : *withoutHandle;
-        view.slots = static_cast<long>(target->replies.slotCount());
+        view.slots = static_cast<long>(target->router().payloads().slots().slotCount());
         view.ownHandle = request.handle != 0 ? self.send(answer(request.handle, nullptr)) : -3;
         view.otherHandle = self.send(answer(0x5, nullptr));
     };
@@ -87,11 +80,11 @@ TEST_F(Workers, SlotOnlyForAReadWithAHandle) {
     ASSERT_TRUE(workersDone());
     EXPECT_EQ(withHandle->slots.load(), 1);
     EXPECT_EQ(withHandle->ownHandle.load(), STATUS_OK);
-    EXPECT_EQ(core->replies.slotCount(), 0u) << "the slot outlived its worker";
+    EXPECT_EQ(core->router().payloads().slots().slotCount(), 0u) << "the slot outlived its worker";
 
     // The worker the scheduler starts carries no handle.
     PluginRecord record = recordOf("reader.so");
-    EXPECT_EQ(startReadWorker(*core, record), 1);
+    EXPECT_EQ(startReadWorker(core->router(), record), 1);
     EXPECT_NE(record.readWorker, nullptr);
     ASSERT_TRUE(workersDone());
     EXPECT_EQ(withoutHandle->slots.load(), 0);
@@ -123,7 +116,7 @@ TEST_F(Workers, TwoWorkersOfOnePluginHaveSlotsOfTheirOwn) {
         const int me = request.handle == 0x31 ? 0 : 1;
         if (++pair->inside == 2) pair->bothInside.open();
         if (!pair->bothInside.wait()) return;
-        pair->slotsSeen[me] = static_cast<long>(target->replies.slotCount());
+        pair->slotsSeen[me] = static_cast<long>(target->router().payloads().slots().slotCount());
         const std::string bytes = "answer " + std::to_string(me);
         pair->codes[me] = self.send(answer(request.handle, &bytes));
         // Neither returns, and closes its slot, before both have looked.
@@ -144,7 +137,7 @@ TEST_F(Workers, TwoWorkersOfOnePluginHaveSlotsOfTheirOwn) {
     const std::vector<ProbeCall> reads = reader.callsOf(ProbeEntry::Read);
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_FALSE(pthread_equal(reads[0].thread, reads[1].thread));
-    EXPECT_EQ(core->replies.slotCount(), 0u);
+    EXPECT_EQ(core->router().payloads().slots().slotCount(), 0u);
 }
 
 TEST_F(Workers, EndedWorkerLeavesNoSlotAndFreesItsCopy) {
@@ -153,7 +146,7 @@ TEST_F(Workers, EndedWorkerLeavesNoSlotAndFreesItsCopy) {
     Core* const target = core.get();
     CountingAllocator* const counted = &allocator;
     reader.behaviour.onRead = [view, target, counted](ProbeControl&, const ReadRequest&) {
-        view->slots = static_cast<long>(target->replies.slotCount());
+        view->slots = static_cast<long>(target->router().payloads().slots().slotCount());
         view->liveCopies = counted->liveBlocks();
     };
     load();
@@ -165,7 +158,7 @@ TEST_F(Workers, EndedWorkerLeavesNoSlotAndFreesItsCopy) {
     EXPECT_EQ(view->liveCopies.load(), 1);
     EXPECT_EQ(allocator.totalBlocks() - copiesBefore, 1);
     EXPECT_EQ(allocator.liveBlocks(), 0);
-    EXPECT_EQ(core->replies.slotCount(), 0u);
+    EXPECT_EQ(core->router().payloads().slots().slotCount(), 0u);
 }
 
 TEST_F(Workers, StarterMayFreeItsPayloadRightAfterTheStart) {
@@ -182,7 +175,7 @@ TEST_F(Workers, StarterMayFreeItsPayloadRightAfterTheStart) {
     load();
     auto query = std::make_unique<std::string>(64, 'q');
     CoreMessage request = readRequest(0x51, MSG_SELECT_2, kQueryType, query.get());
-    EXPECT_EQ(startRequestReader(*core, recordOf("reader.so"), request), 1);
+    EXPECT_EQ(startRequestWorker(core->router(), recordOf("reader.so"), request), 1);
     query->assign(64, '#');
     query.reset();
     seen->starterDone.open();
@@ -199,7 +192,7 @@ TEST_F(Workers, NoWorkerWhenThePayloadCannotBeCopied) {
     allocator.failFromNowOn(true);
     EXPECT_EQ(route(readRequest(0x61, MSG_SELECT_2, kQueryType, &query)), STATUS_OK);
     CoreMessage direct = readRequest(0x62, MSG_SELECT_2, kQueryType, &query);
-    EXPECT_EQ(startRequestReader(*core, recordOf("reader.so"), direct), 0);
+    EXPECT_EQ(startRequestWorker(core->router(), recordOf("reader.so"), direct), 0);
     // A length that cannot be a count is never copied, whatever the heap.
     allocator.failFromNowOn(false);
     CoreMessage huge = readRequest(0x63, MSG_SELECT_2, kQueryType, &query);
@@ -214,7 +207,7 @@ TEST_F(Workers, NoWorkerWhenThePayloadCannotBeCopied) {
     EXPECT_EQ(readsFor(reader, 0x62).size(), 0u);
     EXPECT_EQ(readsFor(reader, 0x63).size(), 0u);
     EXPECT_EQ(readsFor(reader, 0x64).size(), 1u);
-    EXPECT_EQ(core->replies.slotCount(), 0u);
+    EXPECT_EQ(core->router().payloads().slots().slotCount(), 0u);
     EXPECT_EQ(allocator.liveBlocks(), 0);
 }
 
@@ -258,7 +251,7 @@ TEST_F(Workers, LoadTimeIoctlCarriesTheOnLoadRecords) {
 // neither entry point: no worker is started for it, however it is asked.
 TEST_F(Workers, PluginLackingReadOrIoctlGetsNoWorker) {
     folder.install("bus_lacking", "bus_lacking.so");
-    PluginInfo alike = readerInfo(kReaderId);
+    PluginInfo alike = readerOn(kReaderId, 2);
     alike.ioctlOnLoad = 1;
     ProbeControl& reader = addProbe("reader.so", alike);
     load();
@@ -266,9 +259,9 @@ TEST_F(Workers, PluginLackingReadOrIoctlGetsNoWorker) {
     EXPECT_NE(recordOf("reader.so").ioctlWorker, nullptr);
 
     PluginRecord lacking = recordOf("bus_lacking.so");
-    EXPECT_EQ(startReadWorker(*core, lacking), 0);
+    EXPECT_EQ(startReadWorker(core->router(), lacking), 0);
     EXPECT_EQ(lacking.readWorker, nullptr);
-    EXPECT_EQ(startIoctlWorker(*core, lacking), 0);
+    EXPECT_EQ(startIoctlWorker(core->router(), lacking), 0);
     EXPECT_EQ(lacking.ioctlWorker, nullptr);
     EXPECT_EQ(route(readRequest(0x91, MSG_SELECT_2, kQueryType)), STATUS_OK);
     ASSERT_TRUE(workersDone());

@@ -1,7 +1,7 @@
 // The payload holder table: the multimap's own semantics, the event
 // handler's walk of one buffer, and both together under real threads.
 
-#include "dispatch/payload_holders.h"
+#include "bus/payload_holders.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ constexpr std::uint64_t kBuffer = 0x7f0000001000;
 constexpr std::uint64_t kOther = 0x7f0000002000;
 
 TEST(PayloadHolders, LastReleaseOfAKeyFreesIt) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     holders.add(kBuffer, 1);
     holders.add(kBuffer, 2);
     holders.add(kBuffer, 2);
@@ -37,7 +37,7 @@ TEST(PayloadHolders, LastReleaseOfAKeyFreesIt) {
 }
 
 TEST(PayloadHolders, GrowsAndShrinksWithoutLosingKeys) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     constexpr std::uint64_t kKeys = 5000;
     for (std::uint64_t k = 1; k <= kKeys; ++k) holders.add(k * 48, k % 7);
     EXPECT_EQ(holders.size(), kKeys);
@@ -50,7 +50,7 @@ TEST(PayloadHolders, GrowsAndShrinksWithoutLosingKeys) {
 }
 
 TEST(PayloadHolders, WalkHoldsLikePairs) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     holders.beginWalk(kBuffer);
     EXPECT_EQ(holders.holdsOn(kBuffer), 1u) << "the walk's own hold";
     holders.holdForCall(5);
@@ -65,7 +65,7 @@ TEST(PayloadHolders, WalkHoldsLikePairs) {
 }
 
 TEST(PayloadHolders, ReleaseDuringTheCallDropsThePluginsHold) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     holders.beginWalk(kBuffer);
     holders.holdForCall(5);
     EXPECT_FALSE(holders.release(kBuffer, 5)) << "the walk still holds it";
@@ -77,7 +77,7 @@ TEST(PayloadHolders, ReleaseDuringTheCallDropsThePluginsHold) {
 }
 
 TEST(PayloadHolders, NobodyButTheWalkEndsTheWalksHold) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     holders.beginWalk(kBuffer);
     EXPECT_FALSE(holders.release(kBuffer, kWalker));
     EXPECT_EQ(holders.holdsOn(kBuffer), 1u);
@@ -85,7 +85,7 @@ TEST(PayloadHolders, NobodyButTheWalkEndsTheWalksHold) {
 }
 
 TEST(PayloadHolders, WalkWithoutPayloadHoldsNothing) {
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     holders.beginWalk(0);
     holders.holdForCall(5);
     holders.endCall(5, true);
@@ -98,7 +98,7 @@ TEST(PayloadHolders, WalkWithoutPayloadHoldsNothing) {
 TEST(PayloadHolders, ReleaseRacingTheEndOfTheWalkFreesOnce) {
     constexpr int kRounds = 20000;
     constexpr std::uint64_t kKeeper = 7;
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     std::atomic<int> round{-1};
     std::atomic<int> released{-1};
     std::atomic<int> frees{0};
@@ -147,7 +147,7 @@ TEST(PayloadHolders, WalksAndReleasesOnOtherThreadsFreeEachBufferOnce) {
         EXPECT_EQ(buffers[i].holds.load(), 0) << "freed while held";
         EXPECT_EQ(buffers[i].freed.fetch_add(1), 0) << "freed twice";
     };
-    LockedMultimap holders(kWalker);
+    PayloadHolders holders(kWalker);
     std::atomic<int> published{-1};  // the last buffer whose walk ended
     std::atomic<int> walking{-1};    // the buffer being walked
     std::atomic<bool> done{false};

@@ -1,11 +1,11 @@
-#include "dispatch/plugin_thread.h"
+#include "plugins/plugin_thread.h"
 
 #include <wx/log.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "app/core.h"
+#include "bus/router.h"
 #include "plugins/call_site.h"
 #include "threads/report_gate.h"
 
@@ -45,27 +45,26 @@ void reportNotStarted(const PluginLibrary& library, std::uint32_t kind, int erro
 
 }  // namespace
 
-PluginThread::PluginThread(Core& core, std::shared_ptr<PluginLibrary> library,
+PluginThread::PluginThread(Router& router, std::shared_ptr<PluginLibrary> library,
                            PluginEntryPoint entry, std::uint32_t kind)
-    : pt::thread(true), core(core), library(std::move(library)), entry(entry), entryKind(kind) {}
+    : pt::thread(true), router(router), library(std::move(library)), entry(entry), entryKind(kind) {}
 
-PluginThread* PluginThread::startRead(Core& core, const PluginRecord& plugin,
+PluginThread* PluginThread::startRead(Router& router, const PluginRecord& plugin,
                                       const ReadRequest& request) {
     if (!plugin.entryPoints.Read || !admit(plugin, kRead)) return nullptr;
-    auto* worker = new PluginThread(core, plugin.library, plugin.entryPoints.Read, kRead);
+    auto* worker = new PluginThread(router, plugin.library, plugin.entryPoints.Read, kRead);
     worker->request.read = request;
     worker->request.read.payload = nullptr;
     // Counted from now on, so that a cancel that comes before the worker
     // runs is kept for it.
-    if (request.handle != 0) core.replies.readerStarting(request.handle);
+    if (request.handle != 0) router.cancels().readerStarting(request.handle);
     worker->reply.read = ReadReply{sizeof(ReadReply), 1, {}};
     if (request.payload == nullptr || request.length == 0) {
         worker->request.read.length = 0;
         return launch(worker);
     }
     // From here on the request's payload is the worker's own copy.
-    worker->request.read.payload = copyPayload(core.payloadAllocator, request.payload,
-                                               static_cast<std::int32_t>(request.length));
+    worker->request.read.payload = router.payloads().copy(request.payload, request.length);
     if (worker->request.read.payload == nullptr) {
         worker->abandon();
         return nullptr;
@@ -73,10 +72,10 @@ PluginThread* PluginThread::startRead(Core& core, const PluginRecord& plugin,
     return launch(worker);
 }
 
-PluginThread* PluginThread::startIoctl(Core& core, const PluginRecord& plugin,
+PluginThread* PluginThread::startIoctl(Router& router, const PluginRecord& plugin,
                                        const IoctlRequest& request, const IoctlReply& reply) {
     if (!plugin.entryPoints.IOCTL || !admit(plugin, kIoctl)) return nullptr;
-    auto* worker = new PluginThread(core, plugin.library, plugin.entryPoints.IOCTL, kIoctl);
+    auto* worker = new PluginThread(router, plugin.library, plugin.entryPoints.IOCTL, kIoctl);
     worker->request.ioctl = request;
     worker->reply.ioctl = reply;
     return launch(worker);
@@ -91,22 +90,24 @@ PluginThread* PluginThread::launch(PluginThread* worker) {
 }
 
 void PluginThread::execute() {
-    if (pacesReplies()) core.replies.openSlot();
+    if (pacesReplies()) router.payloads().slots().openSlot();
     InPluginCall site(library->fileNameText(), entryName(entryKind));
     entry(&request, &reply);
 }
 
 void PluginThread::cleanup() {
-    if (pacesReplies()) core.replies.closeSlot();
+    if (pacesReplies()) router.payloads().slots().closeSlot();
     release();
 }
 
 void PluginThread::release() {
     if (entryKind == kRead && request.read.payload != nullptr) {
-        core.payloadAllocator.release(const_cast<void*>(request.read.payload));
+        router.payloads().free(request.read.payload);
         request.read.payload = nullptr;
     }
-    if (entryKind == kRead && request.read.handle != 0) core.replies.readerEnded(request.read.handle);
+    if (entryKind == kRead && request.read.handle != 0) {
+        router.cancels().readerEnded(request.read.handle);
+    }
     library->leaveCall(entryKind == kRead);
 }
 
@@ -115,7 +116,7 @@ void PluginThread::abandon() {
     delete this;
 }
 
-int startIoctlWorker(Core& core, PluginRecord& plugin) {
+int startIoctlWorker(Router& router, PluginRecord& plugin) {
     IoctlRequest request{};
     request.size = sizeof(IoctlRequest);
     request.version = 1;
@@ -127,7 +128,7 @@ int startIoctlWorker(Core& core, PluginRecord& plugin) {
     reply.version = 1;
     reply.code = IOCTL_ON_LOAD;
     reply.empty = RecordHeader{sizeof(RecordHeader), 1};
-    plugin.ioctlWorker = PluginThread::startIoctl(core, plugin, request, reply);
+    plugin.ioctlWorker = PluginThread::startIoctl(router, plugin, request, reply);
     return plugin.ioctlWorker ? 1 : 0;
 }
 
@@ -146,12 +147,12 @@ ReadRequest readRequest(std::uint32_t length, const void* payload, std::uint64_t
 
 }  // namespace
 
-int startReadWorker(Core& core, PluginRecord& plugin) {
-    plugin.readWorker = PluginThread::startRead(core, plugin, readRequest(0, nullptr, 0));
+int startReadWorker(Router& router, PluginRecord& plugin) {
+    plugin.readWorker = PluginThread::startRead(router, plugin, readRequest(0, nullptr, 0));
     return plugin.readWorker ? 1 : 0;
 }
 
-int startRequestReader(Core& core, const PluginRecord& plugin, const CoreMessage& request) {
+int startRequestWorker(Router& router, const PluginRecord& plugin, const CoreMessage& request) {
     const ReadRequest read = readRequest(request.length, request.payload, request.handle);
-    return PluginThread::startRead(core, plugin, read) ? 1 : 0;
+    return PluginThread::startRead(router, plugin, read) ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-// LockedMultimap: for every payload buffer being fanned out, the IDs of those
+// PayloadHolders: for every payload buffer being fanned out, the IDs of those
 // still holding it.
 //
 // The event handler thread holds each buffer it hands out for the length of
@@ -34,11 +34,11 @@
 
 #include "threads/spinlock.h"
 
-class LockedMultimap {
+class PayloadHolders {
 public:
     // `walker` is the id of the event handler's own hold, which no plugin
     // has.
-    explicit LockedMultimap(std::uint64_t walker);
+    explicit PayloadHolders(std::uint64_t walker);
 
     // Records one more hold of `value` on `key`. Holds are added only by the
     // event handler thread (or while it does not run).

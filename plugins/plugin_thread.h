@@ -1,4 +1,4 @@
-// PluginThread: a worker that runs one call of one plugin entry point on a
+// PluginThread: a worker, which runs one call of one plugin entry point on a
 // thread of its own, then deletes itself.
 //
 // The core starts one for a plugin's load-time IOCTL, for the scheduler's
@@ -6,7 +6,9 @@
 // request reaches. The worker owns copies of everything it hands to the
 // plugin, so its starter returns at once. A Read worker for a non-zero
 // handle also opens its thread's reply slot, which paces the answers the
-// plugin sends from that thread to one payload in flight.
+// plugin sends from that thread to one payload in flight; it reaches its
+// payload copy, its reply slot and the count of readers per handle through
+// the router.
 //
 // A worker is admitted by its plugin's library before it is created and
 // leaves it when the call has returned, so the library is never unmapped
@@ -24,7 +26,7 @@
 #include "tessard_plugin.h"
 #include "threads/thread.h"
 
-class Core;
+class Router;
 
 class PluginThread : public pt::thread {
 public:
@@ -34,10 +36,10 @@ public:
 
     // Starts a worker that calls the plugin's Read with a copy of `request`
     // and of its payload. Null when none was started.
-    static PluginThread* startRead(Core& core, const PluginRecord& plugin,
+    static PluginThread* startRead(Router& router, const PluginRecord& plugin,
                                    const ReadRequest& request);
     // Starts a worker that calls the plugin's IOCTL once with `request`.
-    static PluginThread* startIoctl(Core& core, const PluginRecord& plugin,
+    static PluginThread* startIoctl(Router& router, const PluginRecord& plugin,
                                     const IoctlRequest& request, const IoctlReply& reply);
 
     std::uint32_t kind() const { return entryKind; }
@@ -47,7 +49,7 @@ protected:
     void cleanup() override;
 
 private:
-    PluginThread(Core& core, std::shared_ptr<PluginLibrary> library, PluginEntryPoint entry,
+    PluginThread(Router& router, std::shared_ptr<PluginLibrary> library, PluginEntryPoint entry,
                  std::uint32_t kind);
     ~PluginThread() override = default;
 
@@ -60,7 +62,7 @@ private:
     // For a worker that never ran: releases and deletes it.
     void abandon();
 
-    Core& core;
+    Router& router;
     const std::shared_ptr<PluginLibrary> library;
     const PluginEntryPoint entry;
     const std::uint32_t entryKind;
@@ -78,12 +80,12 @@ private:
 
 // The load-time IOCTL (code 1) of a plugin that asked for it; records the
 // worker in `plugin`. Returns 1 when a worker was started, else 0.
-int startIoctlWorker(Core& core, PluginRecord& plugin);
+int startIoctlWorker(Router& router, PluginRecord& plugin);
 
 // One Read with an empty request (no handle, no payload); records the worker
 // in `plugin`. Returns 1 when a worker was started, else 0.
-int startReadWorker(Core& core, PluginRecord& plugin);
+int startReadWorker(Router& router, PluginRecord& plugin);
 
 // One Read for a read request: the message's payload, length and handle.
 // Returns 1 when a worker was started, else 0.
-int startRequestReader(Core& core, const PluginRecord& plugin, const CoreMessage& request);
+int startRequestWorker(Router& router, const PluginRecord& plugin, const CoreMessage& request);
