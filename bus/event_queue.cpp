@@ -91,7 +91,7 @@ EventQueue::Batch EventQueue::takeAll() {
 void EventQueue::close() {
     {
         std::lock_guard<pt::spinlock> hold(queueLock);
-        closed.store(true, std::memory_order_relaxed);
+        closed.store(true, std::memory_order_release);
     }
     wake();
 }

@@ -80,8 +80,10 @@ public:
     // reopen() admits pushes again.
     void close();
     void reopen();
-    // Read without the lock: a push checks again under it.
-    bool isClosed() const { return closed.load(std::memory_order_relaxed); }
+    // Read without the lock: a push checks again under it. Acquire, so that
+    // what the closer wrote before it closed (the stop's drain time) is seen
+    // with it.
+    bool isClosed() const { return closed.load(std::memory_order_acquire); }
 
     // Returns once something was pushed or wake() was called since the last
     // return: at once when events are waiting, after a short spin when they
@@ -118,8 +120,9 @@ private:
     std::size_t queuedBytes = 0;      // guarded by queueLock
     std::size_t deliveringBytes = 0;  // guarded by queueLock
     std::size_t byteLimit = SIZE_MAX;  // guarded by queueLock
-    // Set under queueLock; read without it by the router and the handler,
-    // which need not see it at once: a push checks it again under the lock.
+    // Set under queueLock (with release); read without it by the router and
+    // the handler, which need not see it at once: a push checks it again
+    // under the lock.
     std::atomic<bool> closed{false};
     // Whether events wait, and whether a full batch does: 0 when the queue
     // is empty, else at least 1, and at least kBatchWanted once that many

@@ -24,8 +24,11 @@ void Dispatcher::start() {
 bool Dispatcher::stop(const StopClock& clock) {
     if (!handler) return true;
     handler->signal();
-    // From now on every message is refused: nothing queued would be handed
-    // out any more. The handler returns once the event in hand is out.
+    // From now on every new message is refused; what was queued before is
+    // handed out for a moment, then the handler returns.
+    drainUntil.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         (std::chrono::steady_clock::now() + kStopDrain).time_since_epoch())
+                         .count());
     queue.close();
     const std::chrono::milliseconds grace = clock.nextGrace();
     if (!awaitHandler(grace)) {
@@ -37,6 +40,13 @@ bool Dispatcher::stop(const StopClock& clock) {
     }
     handler.reset();
     return true;
+}
+
+bool Dispatcher::drainOver() const {
+    if (!queue.isClosed()) return false;
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    return now.count() >= drainUntil.load();
 }
 
 // Polls until the handler has ended (true), or until it has made no

@@ -5,11 +5,12 @@
 // each one to the plugins, one after the other, in table order (fan_out.cpp);
 // the payload copy it hands out is held through the router's payloads for
 // the length of the walk. The main thread starts and stops the thread: at
-// stop the queue is closed, the handler hands out the event in hand and
-// returns, and what is left of its batch is discarded and counted. A handler
-// stuck inside one plugin call is waited for a grace, then its deliveries
-// are stopped, and if it still does not return it is left to run on, its
-// plugin's library loaded.
+// stop the queue is closed to new messages, the handler goes on handing out
+// what was queued before for at most kStopDrain, so that what senders were
+// told was accepted arrives, and then discards what is left, counted; a
+// flood cannot hold the stop. A handler stuck inside one plugin call is
+// waited for a grace, then its deliveries are stopped, and if it still does
+// not return it is left to run on, its plugin's library loaded.
 //
 // `deliveryWatch` tells the main thread what the handler does (it guards
 // itself); `batch` belongs to the handler thread; the rest belongs to the
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "bus/event_queue.h"
@@ -32,6 +34,9 @@ class Router;
 
 class Dispatcher {
 public:
+    // How long the stop goes on handing out what was queued before it.
+    static constexpr std::chrono::seconds kStopDrain{2};
+
     Dispatcher(Router& router, PluginManager& plugins);
     ~Dispatcher();
 
@@ -64,6 +69,9 @@ public:
 
 private:
     void fanOut(const CoreMessage& event, const PluginTable::Records& table);
+    // Whether the stop has begun and the time to hand out what was queued
+    // before it is over.
+    bool drainOver() const;
     bool awaitHandler(std::chrono::milliseconds grace);
 
     Router& router;
@@ -78,4 +86,7 @@ private:
     // queue's, so it is kept from batch to batch. Event handler thread only.
     EventQueue::Batch batch;
     std::atomic<std::size_t> discardedAtStop{0};
+    // When the stop's drain ends, in steady-clock nanoseconds; set by the
+    // main thread before it closes the queue, which the handler sees first.
+    std::atomic<std::int64_t> drainUntil{0};
 };

@@ -122,14 +122,14 @@ bool callPlugin(const PluginRecord& plugin, const EventRequests& requests, Deliv
 
 void Dispatcher::dispatchEvents() {
     Payloads& payloads = router.payloads();
-    while (!queue.isClosed() && queue.takeBatch(batch)) {
+    while (queue.takeBatch(batch)) {
         // The table changes only while this thread does not run, so one
         // snapshot serves the whole batch.
         const PluginTable::Snapshot table = plugins.snapshot();
         for (const CoreMessage& event : batch) {
-            // Once the stop has begun, the event in hand is the last one
-            // handed out; the rest are discarded, and counted.
-            if (queue.isClosed() || deliveryWatch.deliveriesStopped()) {
+            // Once the stop's drain is over, or deliveries were stopped for
+            // a stuck call, the rest is discarded, and counted.
+            if (deliveryWatch.deliveriesStopped() || drainOver()) {
                 payloads.free(event.payload);
                 discardedAtStop.fetch_add(1, std::memory_order_relaxed);
                 continue;
