@@ -5,11 +5,14 @@
 // Under systemd with Type=forking the daemon child is the service's main
 // process (systemd reads its PID from the PID file), and NotifyAccess=main
 // makes systemd hear that process only, so the notifications must come from
-// the daemon itself. Without NOTIFY_SOCKET in the environment the notifier is
-// off: every call returns at once and nothing is sent.
+// the daemon itself. There is no "READY=1": with Type=forking systemd takes
+// the launcher's exit, once the daemon has started its core, as the end of
+// the start. Without NOTIFY_SOCKET in the environment the notifier is off:
+// every call returns at once and nothing is sent.
 //
-// Threads: one housekeeping thread calls status(), watchdog() and stopping(),
-// about ten times a second, and must never wait on the service manager.
+// Threads: any thread may call status(), watchdog() and stopping(); the
+// housekeeping thread calls them about ten times a second and must never
+// wait on the service manager.
 // sd_notify writes to a blocking datagram socket, which waits for as long as
 // the manager's queue is full (systemd busy with a reload, say), so the calls
 // only record what is to be said and a sender thread of the notifier's own
@@ -28,8 +31,10 @@
 
 class ServiceNotifier {
 public:
-    // Reads NOTIFY_SOCKET and WATCHDOG_USEC once. Construct it in the daemon
-    // child, before any thread that could change the environment starts.
+    // Reads NOTIFY_SOCKET and WATCHDOG_USEC once and starts the sender.
+    // Construct it in the daemon child, after the fork (the sender thread
+    // would not survive one), before any thread that could change the
+    // environment starts.
     ServiceNotifier();
     // Sends what is still pending, then ends the sender. The wait is as long
     // as the service manager takes to read its socket.
