@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
-#include <vector>
 
 #include "foreground_server.h"
 #include "server_process.h"
@@ -72,29 +71,22 @@ std::string unitValue(const std::string& unit, const std::string& key) {
     return unit.substr(start, unit.find('\n', start) - start);
 }
 
-// The paths of every `key=` line, without the "-" that makes one optional.
-std::vector<std::string> unitPaths(const std::string& unit, const std::string& key) {
-    std::vector<std::string> paths;
-    std::istringstream lines(unit);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(key + "=", 0) != 0) continue;
-        std::istringstream words(line.substr(key.size() + 1));
-        for (std::string word; words >> word;) paths.push_back(word.substr(word[0] == '-'));
-    }
-    return paths;
-}
-
-// systemd's rule: the longest ReadWritePaths= or ReadOnlyPaths= entry that
-// holds `path` decides; ProtectSystem=strict makes the rest read-only.
+// systemd's rule: the longest ReadWritePaths= or ReadOnlyPaths= entry (a
+// leading "-" only makes it optional) that holds `path` decides;
+// ProtectSystem=strict makes the rest read-only.
 bool sandboxLetsWrite(const std::string& unit, const std::string& path) {
     std::size_t longest = 0;
     bool writable = false;
-    for (const char* key : {"ReadWritePaths", "ReadOnlyPaths"}) {
-        for (const std::string& entry : unitPaths(unit, key)) {
-            const bool holds = path == entry || path.rfind(entry + "/", 0) == 0;
-            if (holds && entry.size() >= longest) {
+    std::istringstream lines(unit);
+    for (std::string line; std::getline(lines, line);) {
+        const bool readWrite = line.rfind("ReadWritePaths=", 0) == 0;
+        if (!readWrite && line.rfind("ReadOnlyPaths=", 0) != 0) continue;
+        std::istringstream entries(line.substr(line.find('=') + 1));
+        for (std::string entry; entries >> entry;) {
+            if (entry[0] == '-') entry.erase(0, 1);
+            if ((path == entry || path.rfind(entry + "/", 0) == 0) && entry.size() >= longest) {
                 longest = entry.size();
-                writable = std::string(key) == "ReadWritePaths";
+                writable = readWrite;
             }
         }
     }
@@ -237,26 +229,14 @@ TEST_F(InstalledTree, SystemdUnitNamesTheInstalledDaemonSandboxesItAndVerifies) 
     EXPECT_THAT(security.output, HasSubstr("Overall exposure level for tessard.service: "));
 }
 
-// Catches: the unit or the man page installed at a fixed system path
-// instead of below the chosen prefix and DESTDIR, and a unit that starts the
-// executable of the default prefix instead of the installed one.
-TEST(Install, PutsEveryFileBelowTheChosenPrefixAndDestdir) {
-    TempDir scratch;
-    const std::string prefix = scratch / "elsewhere";
-    const std::string stage = scratch / "stage";
-    const CommandResult install =
-        run("DESTDIR=" + quoted(stage) + " " + quoted(TESSARD_CMAKE_COMMAND) + " --install " +
-            quoted(TESSARD_BUILD_DIR) + " --prefix " + quoted(prefix));
-    ASSERT_EQ(install.status, 0) << install.output;
-    for (const auto& entry : fs::recursive_directory_iterator(stage)) {
-        if (entry.is_regular_file()) {
-            EXPECT_THAT(entry.path().string(), StartsWith(stage + prefix + "/"));
-        }
-    }
-    const std::string unit =
-        readFile(stage + prefix + "/" + TESSARD_SYSTEMD_UNIT_DIR + "/tessard.service");
-    EXPECT_EQ(unitValue(unit, "ExecStart"), prefix + "/tessard");
-    EXPECT_TRUE(fs::is_regular_file(stage + prefix + "/" + TESSARD_MAN_DIR + "/man8/tessard.8.gz"));
+TEST_F(InstalledTree, ManPageRendersWithoutWarnings) {
+    const CommandResult render =
+        run("gzip -dc " + quoted(manPagePath()) + " | groff -man -Tutf8 -ww -z");
+    EXPECT_EQ(render.status, 0) << render.output;
+    EXPECT_EQ(render.output, "");
+    const CommandResult text = run("MANWIDTH=200 man -l " + quoted(manPagePath()));
+    EXPECT_THAT(text.output,
+                HasSubstr("tessard - core process of a video-surveillance recording server"));
 }
 
 // The build outputs a test deletes to see whether a build makes them again;
@@ -276,19 +256,31 @@ public:
 
 // Catches: an installed file that only the "all" target makes (the man page
 // was one), so that `cmake --install` fails after the README's
-// `./scripts/run.sh`, which builds the demo target; and a cpack that builds
-// everything, the test suite included, or does not build what it packages.
-// The host shim, a library of the end-to-end tests, stands for the suite.
-TEST(BuildTargets, InstallNeedsOnlyTheDemoTargetAndCpackBuildsNoTest) {
+// `./scripts/run.sh`, which builds the demo target; the unit or the man page
+// installed at a fixed system path instead of below the chosen prefix and
+// DESTDIR, or a unit that starts the default prefix's executable; a cpack
+// that builds everything, the test suite included, or does not build what
+// it packages. The host shim, a library of the end-to-end tests, stands for
+// the suite.
+TEST(BuildTargets, InstallAnywhereNeedsOnlyTheDemoTargetAndCpackBuildsNoTest) {
     TempDir scratch;
     RemovedOutputs removed;
-    const std::string build = quoted(TESSARD_CMAKE_COMMAND) + " --build " + quoted(TESSARD_BUILD_DIR);
-    const CommandResult demo = run(build + " --target demo");
+    const std::string cmake = quoted(TESSARD_CMAKE_COMMAND);
+    const CommandResult demo = run(cmake + " --build " + quoted(TESSARD_BUILD_DIR) + " --target demo");
     ASSERT_EQ(demo.status, 0) << demo.output;
-    const CommandResult install = run("DESTDIR=" + quoted(scratch / "stage") + " " +
-                                      quoted(TESSARD_CMAKE_COMMAND) + " --install " +
-                                      quoted(TESSARD_BUILD_DIR));
-    EXPECT_EQ(install.status, 0) << install.output;
+    const std::string prefix = scratch / "elsewhere";
+    const std::string stage = scratch / "stage";
+    const CommandResult install = run("DESTDIR=" + quoted(stage) + " " + cmake + " --install " +
+                                      quoted(TESSARD_BUILD_DIR) + " --prefix " + quoted(prefix));
+    ASSERT_EQ(install.status, 0) << install.output;
+    for (const auto& entry : fs::recursive_directory_iterator(stage)) {
+        if (!entry.is_regular_file()) continue;
+        EXPECT_THAT(entry.path().string(), StartsWith(stage + prefix));
+    }
+    const std::string unit =
+        readFile(stage + prefix + "/" + TESSARD_SYSTEMD_UNIT_DIR + "/tessard.service");
+    EXPECT_EQ(unitValue(unit, "ExecStart"), prefix + "/tessard");
+    EXPECT_TRUE(fs::is_regular_file(stage + prefix + "/" + TESSARD_MAN_DIR + "/man8/tessard.8.gz"));
 
     fs::remove(removed.manPage);
     const CommandResult pack = run(quoted(TESSARD_CPACK_COMMAND) + " --config " +
@@ -297,16 +289,6 @@ TEST(BuildTargets, InstallNeedsOnlyTheDemoTargetAndCpackBuildsNoTest) {
     EXPECT_EQ(pack.status, 0) << pack.output;
     EXPECT_TRUE(fs::is_regular_file(removed.manPage));
     EXPECT_FALSE(fs::exists(TESSARD_HOST_SHIM));
-}
-
-TEST_F(InstalledTree, ManPageRendersWithoutWarnings) {
-    const CommandResult render =
-        run("gzip -dc " + quoted(manPagePath()) + " | groff -man -Tutf8 -ww -z");
-    EXPECT_EQ(render.status, 0) << render.output;
-    EXPECT_EQ(render.output, "");
-    const CommandResult text = run("MANWIDTH=200 man -l " + quoted(manPagePath()));
-    EXPECT_THAT(text.output,
-                HasSubstr("tessard - core process of a video-surveillance recording server"));
 }
 
 // Catches: a package without the server's tree, the unit or the man page
