@@ -15,8 +15,13 @@ struct MachineInfo {
     std::string allocator;
     std::string peers;  // the peers' library versions
     std::string date;
+    std::string loadAtStart;  // loadAverage() when thisMachine() was called
 };
 
 MachineInfo thisMachine();
+
+// The 1, 5 and 15 minute load averages, as /proc/loadavg gives them: on a
+// shared machine, how busy it was while the figures were made.
+std::string loadAverage();
 
 }  // namespace bench
