@@ -16,20 +16,13 @@
 #include "harness/plots.h"
 #include "harness/publish.h"
 #include "harness/report_table.h"
-#include "harness/round_ratios.h"
 #include "harness/server_memory.h"
-#include "harness/statistics.h"
+#include "harness/verdicts.h"
 #include "peers/peers.h"
 
 namespace {
 
 using namespace bench;
-
-// The goal the server's message path is held to: the median of its
-// per-round ratios to the strongest peer.
-constexpr double kGoalRatio = 3.0;
-// A change of the server may lose at most this much of its speed.
-constexpr double kAllowedLoss = 0.05;
 
 std::string outputDir(const Options& o, const std::string& fallback) {
     if (!o.out.empty()) return o.out;
@@ -63,60 +56,13 @@ Selection ratioSelection(const Options& o) {
                      o.compareBuild.empty() ? ratioContenders() : compared, o.ratioRounds, o.fault};
 }
 
-const Runs& runsNamed(const BenchResults& r, const std::string& workload, const std::string& contender) {
-    return r.outcomes.at(workload).at(contender);
-}
-
-// Against ZeroMQ: whether each workload's median ratio to the strongest
-// peer of the round reaches the goal.
-std::string goalMarkdown(const BenchResults& ratios) {
-    std::string md = "Goal: the median of the per-round ratios to the strongest peer at least " +
-                     std::to_string(static_cast<int>(kGoalRatio)) + "× on each workload. This run:";
-    const auto throughput = [](const RunOutcome& o) { return o.throughput; };
-    for (const Workload& w : ratios.selection.workloads) {
-        std::vector<const Runs*> peers;
-        for (const std::string& p : hubPeersOf(ratios.selection.contenders)) peers.push_back(&runsNamed(ratios, w.name, p));
-        const Spread s = spreadOf(strongestPeerRatios(runsNamed(ratios, w.name, "tessard"), peers, throughput));
-        char line[96];
-        std::snprintf(line, sizeof line, " %s %.2f× (%s);", w.name.c_str(), s.median,
-                      s.count == 0 ? "no rounds passed" : s.median >= kGoalRatio ? "met" : "not met");
-        md += line;
-    }
-    md.back() = '.';
-    return md + "\n";
-}
-
-// Between two builds: what the rounds can tell about each workload.
-std::string verdictMarkdown(const BenchResults& ratios) {
-    std::string md;
-    const auto throughput = [](const RunOutcome& o) { return o.throughput; };
-    for (const Workload& w : ratios.selection.workloads) {
-        const Spread s = spreadOf(roundRatios(runsNamed(ratios, w.name, "tessard"),
-                                              runsNamed(ratios, w.name, "tessard-other"), throughput));
-        md += "- " + w.name + ": ";
-        if (!s.medianKnown) {
-            md += "too few rounds passed to bound the median.\n";
-            continue;
-        }
-        char line[200];
-        const char* side = s.medianHigh < 1 ? "this build is slower" : s.medianLow > 1 ? "this build is faster"
-                                                                                       : "no difference beyond the noise";
-        std::snprintf(line, sizeof line, "median %.3f×, 95 %% interval %.3f–%.3f: %s; %s.\n", s.median,
-                      s.medianLow, s.medianHigh, side,
-                      s.median >= 1 - kAllowedLoss ? "the median loses less than 5 %"
-                                                   : "the median loses 5 % or more");
-        md += line;
-    }
-    return md;
-}
-
 std::string ratioSection(const Options& o, const BenchResults& ratios, const OtherBuild* other) {
     std::string md;
     if (other) {
         md += "### This build against another\n\ntessard: " + std::string(TESSARD_BENCH_SERVER) +
               "; tessard-other: " + other->server + ".";
         if (!other->difference.empty()) md += " **The builds differ: " + other->difference + "**";
-        md += "\n\n" + ratioRoundsMarkdown(ratios) + "\n" + verdictMarkdown(ratios);
+        md += "\n\n" + ratioRoundsMarkdown(ratios) + "\n" + buildComparisonMarkdown(ratios);
         return md;
     }
     md += "### W1 and W3 at K = 32 against ZeroMQ\n\n" + ratioRoundsMarkdown(ratios);
@@ -200,7 +146,7 @@ int main(int argc, char** argv) {
     if (!options->compareBuild.empty()) {
         other = otherBuildAt(options->compareBuild, error);
         if (!other) return std::cerr << error << '\n', 2;
-        if (!other->difference.empty()) std::cerr << "warning: the builds differ: " << other->difference << '\n';
+        if (!other->difference.empty()) std::cerr << "warning: the builds differ: " << other->difference << "\n";
         paths.otherServer = other->server;
     }
     switch (options->mode) {

@@ -104,7 +104,9 @@ void settleDefaults(Options& o, const Given& given) {
     if (o.contenders.empty()) o.contenders = contenderNames();
     const bool ratiosOnly = given.quick || !o.compareBuild.empty();
     if (ratiosOnly && !given.rounds) o.rounds = 0;
-    if (!given.ratioRounds) o.ratioRounds = given.quick ? 8 : (ratiosOnly || (o.fullSurvey() && o.rounds >= 5)) ? 15 : 0;
+    if (given.ratioRounds) return;
+    const bool withSurvey = o.fullSurvey() && o.rounds >= 5;
+    o.ratioRounds = given.quick ? 8 : ratiosOnly || withSurvey ? 15 : 0;
 }
 
 }  // namespace
@@ -137,7 +139,8 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
 
 std::string usage() {
     return "usage: tessard_bench [--rounds N] [--ratio-rounds N] [--workloads W1,W2,W3,W4|W3K8,...]\n"
-           "                     [--contenders tessard,zmq-bounded,zmq-unbounded,zmq-threads,gstreamer,floor]\n"
+           "                     [--contenders tessard,zmq-bounded,zmq-unbounded,zmq-threads,\n"
+           "                                   gstreamer,floor]\n"
            "                     [--scale F] [--fault drop|reorder|corrupt|nocopy]\n"
            "                     [--out DIR] [--baseline]\n"
            "       tessard_bench --quick [--ratio-rounds 8]\n"

@@ -37,8 +37,9 @@ std::optional<OtherBuild> otherBuildAt(const std::string& directory, std::string
         return std::nullopt;
     }
     const std::string cache = root + "/CMakeCache.txt";
-    other.difference = differenceOf("build type", TESSARD_BENCH_BUILD_TYPE, cacheValue(cache, "CMAKE_BUILD_TYPE")) +
-                       differenceOf("sanitizer", TESSARD_BENCH_SANITIZER, cacheValue(cache, "TESSARD_SANITIZER"));
+    other.difference =
+        differenceOf("build type", TESSARD_BENCH_BUILD_TYPE, cacheValue(cache, "CMAKE_BUILD_TYPE")) +
+        differenceOf("sanitizer", TESSARD_BENCH_SANITIZER, cacheValue(cache, "TESSARD_SANITIZER"));
     return other;
 }
 

@@ -64,7 +64,10 @@ std::vector<double> passedFigures(const Runs& runs, const FigureOf& figure) {
 std::string figureCell(const Runs& runs, const FigureOf& figure, bool quartiles = false) {
     const std::vector<double> values = passedFigures(runs, figure);
     const int failed = failures(runs);
-    if (values.empty()) return failed ? "FAILED (" + std::to_string(failed) + "/" + std::to_string(runs.size()) + ")" : "-";
+    if (values.empty() && failed) {
+        return "FAILED (" + std::to_string(failed) + "/" + std::to_string(runs.size()) + ")";
+    }
+    if (values.empty()) return "-";
     const Spread s = spreadOf(values);
     std::string cell = number(s.median) + " (" + number(quartiles ? s.lowerQuartile : s.min) + "–" +
                        number(quartiles ? s.upperQuartile : s.max) + ")";
@@ -197,7 +200,8 @@ void ratioRoundsTable(std::ostringstream& md, const BenchResults& results) {
         const Runs& runs = runsOf(results, w, subject);
         const FigureRow row = figuresOf(w).front();
         for (const std::string& other : others) {
-            ratioRow(md, w.name, subject + " ÷ " + other, roundRatios(runs, runsOf(results, w, other), row.value));
+            ratioRow(md, w.name, subject + " ÷ " + other,
+                     roundRatios(runs, runsOf(results, w, other), row.value));
         }
         if (hubs.size() > 1 && row.higherIsBetter) {
             ratioRow(md, w.name, subject + " ÷ strongest peer of the round",

@@ -17,10 +17,9 @@ constexpr double kConfidence = 0.95;
 // 0 when even the smallest and largest are not enough.
 std::size_t intervalRank(std::size_t n) {
     const double tail = (1.0 - kConfidence) / 2.0;
-    std::size_t k = 0;
-    while (k + 1 <= n / 2 && gsl_cdf_binomial_P(static_cast<unsigned>(k), 0.5, static_cast<unsigned>(n)) <= tail) {
-        ++k;
-    }
+    const auto count = static_cast<unsigned>(n);
+    unsigned k = 0;
+    while (k + 1 <= count / 2 && gsl_cdf_binomial_P(k, 0.5, count) <= tail) ++k;
     return k;
 }
 

@@ -37,7 +37,8 @@ TEST(OptionsTest, EachKindOfRunHasItsPartsAndOnlyTheFullOneIsPublished) {
     EXPECT_GE(compare->ratioRounds, 12);
     EXPECT_FALSE(compare->full());
 
-    const std::optional<Options> narrow = parse({"--workloads", "W1", "--contenders", "tessard,zmq-poll"}, error);
+    const std::optional<Options> narrow =
+        parse({"--workloads", "W1", "--contenders", "tessard,zmq-poll"}, error);
     ASSERT_TRUE(narrow) << error;
     EXPECT_EQ(narrow->ratioRounds, 0);
     EXPECT_EQ(narrow->contenders, (std::vector<std::string>{"tessard", "zmq-unbounded"}));
