@@ -45,6 +45,13 @@ std::string loadAverage() {
     return one + ", " + five + ", " + fifteen;
 }
 
+double oneMinuteLoad() {
+    std::ifstream in("/proc/loadavg");
+    double load = -1;
+    in >> load;
+    return in ? load : -1;
+}
+
 MachineInfo thisMachine() {
     MachineInfo m;
     m.cpu = fieldOf("/proc/cpuinfo", "model name");

@@ -23,5 +23,7 @@ MachineInfo thisMachine();
 // The 1, 5 and 15 minute load averages, as /proc/loadavg gives them: on a
 // shared machine, how busy it was while the figures were made.
 std::string loadAverage();
+// The 1-minute load average alone; -1 when it cannot be read.
+double oneMinuteLoad();
 
 }  // namespace bench

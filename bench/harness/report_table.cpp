@@ -190,6 +190,17 @@ void ratioRow(std::ostringstream& md, const std::string& workload, const std::st
        << (s.medianKnown ? ratio(s.medianLow) + "–" + ratio(s.medianHigh) : "-") << " |\n";
 }
 
+// The load average over the rounds, for the reader to judge the figures by.
+void loadLine(std::ostringstream& md, const BenchResults& results) {
+    if (results.loadPerRound.empty()) return;
+    const Spread s = spreadOf(results.loadPerRound);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "1-minute load average as the rounds began: median %.2f (%.2f–%.2f).\n\n", s.median,
+                  s.min, s.max);
+    md << text;
+}
+
 void ratioRoundsTable(std::ostringstream& md, const BenchResults& results) {
     const std::string& subject = results.selection.contenders.front();
     const std::vector<std::string> others = othersThan(subject, results.selection);
@@ -224,6 +235,7 @@ std::string ratioRoundsMarkdown(const BenchResults& results) {
         md << (i ? ", " : " ") << s.workloads[i].name << ' ' << s.workloads[i].totalMessages();
     }
     md << ".\n\n";
+    loadLine(md, results);
     ratioRoundsTable(md, results);
     md << "\nThe figures of these rounds: median messages/s (interquartile range), and peak resident "
        << "memory in MiB, median (and the highest).\n\n";
@@ -240,6 +252,7 @@ std::string surveyMarkdown(const BenchResults& results) {
        << "median over the rounds that passed, with the range in parentheses.";
     if (s.fault != Fault::None) md << " **Deliberate fault: " << faultName(s.fault) << ".**";
     md << "\n\n";
+    loadLine(md, results);
     figuresTable(md, results, false);
     bool hasTessard = false;
     for (const std::string& c : s.contenders) hasTessard |= c == "tessard";
@@ -283,13 +296,15 @@ std::string machineMarkdown(const MachineInfo& m) {
 
 std::string roundsTsv(const BenchResults& results) {
     std::ostringstream tsv;
-    tsv << "round\tworkload\tcontender\tpassed\telapsed_ns\tthroughput\tp50_us\tp99_us\tmax_us\tpeak_rss_kib\tfailure\n";
+    tsv << "round\tload\tworkload\tcontender\tpassed\telapsed_ns\tthroughput\tp50_us\tp99_us\tmax_us\t"
+           "peak_rss_kib\tfailure\n";
     for (const Workload& w : results.selection.workloads) {
         for (const std::string& c : results.selection.contenders) {
             const Runs& runs = runsOf(results, w, c);
             for (std::size_t r = 0; r < runs.size(); ++r) {
                 const RunOutcome& o = runs[r];
-                tsv << r + 1 << '\t' << w.name << '\t' << c << '\t' << (o.passed ? 1 : 0) << '\t'
+                const double load = r < results.loadPerRound.size() ? results.loadPerRound[r] : -1;
+                tsv << r + 1 << '\t' << load << '\t' << w.name << '\t' << c << '\t' << (o.passed ? 1 : 0) << '\t'
                     << o.elapsedNs << '\t' << o.throughput << '\t' << o.latency.p50Us << '\t'
                     << o.latency.p99Us << '\t' << o.latency.maxUs << '\t' << o.peakRssKiB << '\t'
                     << o.failure << '\n';
