@@ -250,7 +250,7 @@ static void describePipeline(const Camera* camera, char* out, size_t outSize) {
         "h264parse config-interval=-1 ! video/x-h264,stream-format=byte-stream,alignment=au ! "
         "appsink name=sink";
     if (camera->kind == SOURCE_RTSP) {
-        snprintf(out, outSize, "rtspsrc name=source latency=200 protocols=tcp ! rtph264depay ! %s "
+        snprintf(out, outSize, "rtspsrc name=source latency=200 protocols=tcp buffer-mode=none ! rtph264depay ! %s "
                                "sync=false", tail);
     } else if (camera->kind == SOURCE_FILE) {
         /* Played at its frame rate: the sink waits for each frame's time. */
@@ -346,6 +346,7 @@ static void* runCamera(void* argument) {
             examplePrint("camera: camera %u: end of %s", camera->number, camera->location);
             break;
         }
+        if (exampleStopped(&stopper)) break; /* it failed because it was stopped */
         /* A pipeline that delivered frames ran well: the next failure
          * starts the back-off afresh. */
         if (atomic_load(&camera->accepted) != before) backoff = 1;

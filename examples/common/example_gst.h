@@ -82,6 +82,7 @@ typedef struct ExampleMkvWriter {
     GstElement* source;   /* the appsrc; a reference of its own */
     int64_t startUtcUs;   /* the wall-clock time of timestamp 0 */
     int64_t lastUtcUs;
+    int64_t lastDtsNs;    /* of the last unit pushed */
     uint64_t frames;
     uint64_t bytes;       /* access-unit bytes pushed */
     uint8_t* config;      /* the avcC record the file was opened with */
@@ -150,9 +151,14 @@ static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInf
     gst_buffer_map(buffer, &map, GST_MAP_WRITE);
     exampleAnnexBToAvc(annexB, length, map.data);
     gst_buffer_unmap(buffer, &map);
-    const int64_t pts = (info->utcUs - writer->startUtcUs) * 1000;
-    GST_BUFFER_PTS(buffer) = (GstClockTime)pts;
-    GST_BUFFER_DTS(buffer) = (GstClockTime)(pts - (info->ptsNs - info->dtsNs));
+    /* Matroska keeps milliseconds: decoding times must grow by at least one,
+     * even where a network camera's timestamps bunch up. */
+    int64_t dts = (info->utcUs - writer->startUtcUs) * 1000 - (info->ptsNs - info->dtsNs);
+    if (writer->frames > 0 && dts < writer->lastDtsNs + 1000000) dts = writer->lastDtsNs + 1000000;
+    const int64_t pts = dts + (info->ptsNs - info->dtsNs);
+    writer->lastDtsNs = dts;
+    GST_BUFFER_PTS(buffer) = (GstClockTime)(pts < 0 ? 0 : pts);
+    GST_BUFFER_DTS(buffer) = (GstClockTime)(dts < 0 ? 0 : dts);
     if (!info->keyFrame) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
     if (gst_app_src_push_buffer(GST_APP_SRC(writer->source), buffer) != GST_FLOW_OK) return EIO;
     writer->lastUtcUs = info->utcUs;
