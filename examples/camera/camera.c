@@ -30,6 +30,8 @@
  *   source.<n> = test        camera n: "test", an rtsp:// URL, or an H.264 file
  *   width = 640, height = 360, frames_per_second = 25, bitrate = 400 (kbit/s),
  *   key_interval = 25        the test sources' picture, rate and group size
+ *   pattern = ball           the test sources' picture: a videotestsrc pattern
+ *                            ("snow" is noise, which needs the whole bitrate)
  *
  * Threads: Load, Open, Close and Unload on the core's main thread; one
  * supervising thread per camera, which builds, watches and rebuilds its
@@ -90,6 +92,7 @@ typedef struct Camera {
  * read-only afterwards. */
 static CoreCallback core;
 static Settings settings = {2, 640, 360, 25, 400, 25};
+static char pattern[32] = "ball";
 static Camera cameras[MAX_CAMERAS];
 static ExampleStopper stopper;
 static int stopperReady;
@@ -109,6 +112,13 @@ static void sourceSetting(const char* path, const char* name, const char* value)
                    : strncmp(value, "rtsp://", 7) == 0 ? SOURCE_RTSP
                                                        : SOURCE_FILE;
     snprintf(camera->location, sizeof(camera->location), "%s", value);
+}
+
+/* A name goes into a pipeline description: letters, digits and '-' only. */
+static int isPatternName(const char* value) {
+    const size_t length = strlen(value);
+    return length > 0 && length < sizeof(pattern) &&
+           strspn(value, "abcdefghijklmnopqrstuvwxyz0123456789-") == length;
 }
 
 static void readSettings(void) {
@@ -131,6 +141,8 @@ static void readSettings(void) {
         if (i < sizeof(numbers) / sizeof(numbers[0])) {
             exampleNumberSetting(path, name, value, numbers[i].minimum, numbers[i].maximum,
                                  numbers[i].value);
+        } else if (strcmp(name, "pattern") == 0 && isPatternName(value)) {
+            strcpy(pattern, value);
         } else if (strncmp(name, "source.", 7) == 0) {
             sourceSetting(path, name, value);
         } else {
@@ -257,13 +269,13 @@ static void describePipeline(const Camera* camera, char* out, size_t outSize) {
         snprintf(out, outSize, "filesrc name=source ! %s sync=true", tail);
     } else {
         snprintf(out, outSize,
-                 "videotestsrc is-live=true pattern=ball ! "
+                 "videotestsrc is-live=true pattern=%s ! "
                  "video/x-raw,width=%ld,height=%ld,framerate=%ld/1 ! "
                  "clockoverlay halignment=left valignment=bottom font-desc=\"Sans 14\" "
                  "time-format=\"camera %u  %%Y-%%m-%%d %%H:%%M:%%S\" ! videoconvert ! "
                  "x264enc tune=zerolatency speed-preset=ultrafast bitrate=%ld key-int-max=%ld ! "
                  "%s sync=false",
-                 settings.width, settings.height, settings.framesPerSecond, camera->number,
+                 pattern, settings.width, settings.height, settings.framesPerSecond, camera->number,
                  settings.bitrate, settings.keyInterval, tail);
     }
 }

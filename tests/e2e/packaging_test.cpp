@@ -92,7 +92,7 @@ protected:
 
 TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFile) {
     EXPECT_TRUE(isExecutableFile(prefix() + "/tessard"));
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/plugins/" + example + ".so")) << example;
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/examples/" + example + "/" +
                                         example + ".c"))
@@ -124,7 +124,7 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     const CommandResult make = run("PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") +
                                    " make -s -C " + quoted(sources));
     ASSERT_EQ(make.status, 0) << make.output;
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
         EXPECT_TRUE(fs::is_regular_file(sources + "/" + example + ".so")) << example;
     }
     // The console built here takes the installed one's place.
@@ -150,7 +150,7 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
 
     EXPECT_THAT(server->output(), HasSubstr("console: plugin table: core 8.6.2.115651 (tessard)"));
     const std::string table = readFile(prefix() + "/plugins.xml");
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
         EXPECT_THAT(table, HasSubstr("Filename=\"" + std::string(example) +
                                      ".so\" Opened=\"1\" OpenCode=\"0\""));
     }
