@@ -581,11 +581,11 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
     for (uint32_t camera = 1; camera <= MAX_CAMERAS; ++camera) {
         const CameraRecording* recording = &recordings[camera];
         if (recording->received == 0) continue;
-        examplePrint("recorder: camera %u: %llu frames received, %llu written in %llu segments, "
+        examplePrint("recorder: camera %u: %llu frames received, %llu written in %llu segment%s, "
                      "%llu before a first key frame%s",
                      camera, (unsigned long long)recording->received,
                      (unsigned long long)recording->written,
-                     (unsigned long long)recording->segments,
+                     (unsigned long long)recording->segments, recording->segments == 1 ? "" : "s",
                      (unsigned long long)recording->skipped,
                      recording->failed ? ", with errors" : "");
     }
