@@ -4,8 +4,9 @@
  *
  * Each camera is one GStreamer pipeline ending in an appsink: a built-in
  * live test source (a moving pattern with the camera's number and the time
- * burned in, encoded with x264), an RTSP camera (rtsp://...), or an H.264
- * file played at its own frame rate (for measurements). h264parse hands
+ * burned in, encoded with x264), an RTSP camera (rtsp://...), or H.264 in
+ * a Matroska file played at its own frame rate (for measurements). h264parse
+ * hands
  * over whole access units in Annex-B form with the SPS and PPS in front of
  * every key frame, so that any group of pictures decodes on its own.
  *
@@ -27,7 +28,7 @@
  *
  * Settings (camera.conf beside the library, all optional):
  *   cameras = 2              number of cameras, 1 to 256
- *   source.<n> = test        camera n: "test", an rtsp:// URL, or an H.264 file
+ *   source.<n> = test        camera n: "test", an rtsp:// URL, or a Matroska file
  *   width = 640, height = 360, frames_per_second = 25, bitrate = 400 (kbit/s),
  *   key_interval = 25        the test sources' picture, rate and group size
  *   pattern = ball           the test sources' picture: a videotestsrc pattern
@@ -85,6 +86,7 @@ typedef struct Camera {
     atomic_ullong sent;
     atomic_ullong accepted;
     atomic_ullong refused;
+    atomic_ullong refusedAtStop; /* STATUS_STOPPING: the core stops, nothing is lost to it */
     atomic_ullong dropped; /* not sent: they came before the next key frame */
 } Camera;
 
@@ -226,7 +228,7 @@ static void deliver(Camera* camera, const ExampleVideoInfo* info, const GstMapIn
         atomic_store(&camera->waitingForKey, 0);
         return;
     }
-    atomic_fetch_add(&camera->refused, 1);
+    atomic_fetch_add(code == STATUS_STOPPING ? &camera->refusedAtStop : &camera->refused, 1);
     /* Said once per gap, not for every key frame refused while it lasts. */
     if (!waiting && code != STATUS_STOPPING) {
         examplePrint("camera: camera %u: frame %llu refused (%s); resuming at the next key frame",
@@ -266,7 +268,7 @@ static void describePipeline(const Camera* camera, char* out, size_t outSize) {
                                "sync=false", tail);
     } else if (camera->kind == SOURCE_FILE) {
         /* Played at its frame rate: the sink waits for each frame's time. */
-        snprintf(out, outSize, "filesrc name=source ! %s sync=true", tail);
+        snprintf(out, outSize, "filesrc name=source ! matroskademux ! %s sync=true", tail);
     } else {
         snprintf(out, outSize,
                  "videotestsrc is-live=true pattern=%s ! "
@@ -423,11 +425,12 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
         pthread_join(camera->thread, NULL);
         camera->started = 0;
         examplePrint("camera: camera %u: %llu frames sent, %llu accepted, %llu refused, %llu "
-                     "dropped before a key frame",
+                     "dropped before a key frame, %llu refused as the core stopped",
                      camera->number, (unsigned long long)atomic_load(&camera->sent),
                      (unsigned long long)atomic_load(&camera->accepted),
                      (unsigned long long)atomic_load(&camera->refused),
-                     (unsigned long long)atomic_load(&camera->dropped));
+                     (unsigned long long)atomic_load(&camera->dropped),
+                     (unsigned long long)atomic_load(&camera->refusedAtStop));
     }
     return 0;
 }

@@ -8,8 +8,8 @@
  * builds is set to NULL and released before its Close returns, so that no
  * GStreamer thread calls into a plugin whose library is unloaded.
  *
- * The writer is used from one thread at a time; its pipeline's own
- * streaming thread touches nothing of it.
+ * The writer is used from one thread at a time, which does its muxing and
+ * writing.
  *
  * Header only, plain C, like example_support.h.
  */
@@ -75,11 +75,15 @@ static inline void exampleDropPipeline(GstElement** pipeline) {
     *pipeline = NULL;
 }
 
-/* ---- Matroska writer ------------------------------------------------ */
+/* ---- Matroska writer ----------------------------------------------- */
 
+/* The writer pushes each access unit into matroskamux from the calling
+ * thread through a pad of its own: the muxer and the file sink do their
+ * work on that thread, with no queue and no streaming thread between. */
 typedef struct ExampleMkvWriter {
-    GstElement* pipeline; /* NULL while no file is open */
-    GstElement* source;   /* the appsrc; a reference of its own */
+    GstElement* pipeline; /* matroskamux ! filesink; NULL while no file is open */
+    GstPad* pad;          /* ours, linked to the muxer's video pad */
+    GstPad* muxPad;       /* the muxer's request pad */
     int64_t startUtcUs;   /* the wall-clock time of timestamp 0 */
     int64_t lastUtcUs;
     int64_t lastDtsNs;    /* of the last unit pushed */
@@ -88,6 +92,43 @@ typedef struct ExampleMkvWriter {
     uint8_t* config;      /* the avcC record the file was opened with */
     size_t configSize;
 } ExampleMkvWriter;
+
+static inline void exampleMkvDrop(ExampleMkvWriter* writer) {
+    if (writer->pipeline != NULL) gst_element_set_state(writer->pipeline, GST_STATE_NULL);
+    if (writer->pad != NULL) {
+        gst_pad_set_active(writer->pad, FALSE);
+        gst_object_unref(writer->pad);
+    }
+    if (writer->muxPad != NULL) {
+        GstElement* mux = gst_pad_get_parent_element(writer->muxPad);
+        gst_element_release_request_pad(mux, writer->muxPad);
+        gst_object_unref(mux);
+        gst_object_unref(writer->muxPad);
+    }
+    if (writer->pipeline != NULL) gst_object_unref(writer->pipeline);
+    free(writer->config);
+    writer->pipeline = NULL;
+    writer->pad = writer->muxPad = NULL;
+    writer->config = NULL;
+}
+
+/* The events that open a stream on our pad: its start, its format (with
+ * the decoder configuration), and a time segment. */
+static inline int exampleMkvStartStream(ExampleMkvWriter* writer, const ExampleVideoInfo* first) {
+    GstBuffer* config = gst_buffer_new_memdup(writer->config, writer->configSize);
+    GstCaps* caps = gst_caps_new_simple(
+        "video/x-h264", "stream-format", G_TYPE_STRING, "avc", "alignment", G_TYPE_STRING, "au",
+        "width", G_TYPE_INT, (int)first->width, "height", G_TYPE_INT, (int)first->height,
+        "codec_data", GST_TYPE_BUFFER, config, NULL);
+    gst_buffer_unref(config);
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    const int started = gst_pad_push_event(writer->pad, gst_event_new_stream_start("video")) &&
+                        gst_pad_push_event(writer->pad, gst_event_new_caps(caps)) &&
+                        gst_pad_push_event(writer->pad, gst_event_new_segment(&segment));
+    gst_caps_unref(caps);
+    return started;
+}
 
 /* Opens `path` for a stream that starts with the key frame `annexB`; 0, or
  * an errno value with the reason in `why`. */
@@ -101,30 +142,25 @@ static inline int exampleMkvOpen(ExampleMkvWriter* writer, const char* path,
         return EINVAL;
     }
     writer->pipeline = exampleBuildPipeline(
-        "appsrc name=source format=time ! matroskamux name=mux ! filesink name=sink", why, whySize);
+        "matroskamux name=mux ! filesink name=sink async=false", why, whySize);
     if (writer->pipeline == NULL) return ENOSYS;
     GstElement* sink = gst_bin_get_by_name(GST_BIN(writer->pipeline), "sink");
     g_object_set(sink, "location", path, NULL);
     gst_object_unref(sink);
-    GstBuffer* config = gst_buffer_new_memdup(writer->config, writer->configSize);
-    GstCaps* caps = gst_caps_new_simple(
-        "video/x-h264", "stream-format", G_TYPE_STRING, "avc", "alignment", G_TYPE_STRING, "au",
-        "width", G_TYPE_INT, (int)first->width, "height", G_TYPE_INT, (int)first->height,
-        "codec_data", GST_TYPE_BUFFER, config, NULL);
-    gst_buffer_unref(config);
-    writer->source = gst_bin_get_by_name(GST_BIN(writer->pipeline), "source");
-    g_object_set(writer->source, "caps", caps, NULL);
-    gst_caps_unref(caps);
+    GstElement* mux = gst_bin_get_by_name(GST_BIN(writer->pipeline), "mux");
+    writer->muxPad = gst_element_request_pad_simple(mux, "video_%u");
+    gst_object_unref(mux);
+    writer->pad = gst_pad_new("source", GST_PAD_SRC);
     writer->startUtcUs = first->utcUs;
     writer->lastUtcUs = first->utcUs;
-    if (gst_element_set_state(writer->pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+    if (writer->muxPad != NULL && gst_pad_link(writer->pad, writer->muxPad) == GST_PAD_LINK_OK &&
+        gst_pad_set_active(writer->pad, TRUE) &&
+        gst_element_set_state(writer->pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
+        exampleMkvStartStream(writer, first)) {
         return 0;
     }
     snprintf(why, whySize, "the file cannot be written");
-    gst_object_unref(writer->source);
-    exampleDropPipeline(&writer->pipeline);
-    free(writer->config);
-    writer->config = NULL;
+    exampleMkvDrop(writer);
     return EIO;
 }
 
@@ -160,7 +196,7 @@ static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInf
     GST_BUFFER_PTS(buffer) = (GstClockTime)(pts < 0 ? 0 : pts);
     GST_BUFFER_DTS(buffer) = (GstClockTime)(dts < 0 ? 0 : dts);
     if (!info->keyFrame) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-    if (gst_app_src_push_buffer(GST_APP_SRC(writer->source), buffer) != GST_FLOW_OK) return EIO;
+    if (gst_pad_push(writer->pad, buffer) != GST_FLOW_OK) return EIO;
     writer->lastUtcUs = info->utcUs;
     ++writer->frames;
     writer->bytes += length;
@@ -173,14 +209,10 @@ static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInf
 static inline int exampleMkvFinish(ExampleMkvWriter* writer, char* why, size_t whySize) {
     int error = 0;
     if (writer->pipeline != NULL) {
-        gst_app_src_end_of_stream(GST_APP_SRC(writer->source));
+        gst_pad_push_event(writer->pad, gst_event_new_eos());
         if (!exampleAwaitEnd(writer->pipeline, 30 * GST_SECOND, why, whySize)) error = EIO;
-        gst_object_unref(writer->source);
-        exampleDropPipeline(&writer->pipeline);
     }
-    free(writer->config);
-    writer->config = NULL;
-    writer->source = NULL;
+    exampleMkvDrop(writer);
     return error;
 }
 

@@ -97,25 +97,31 @@ typedef struct ExamplePlaybackEnd {
 #define EXAMPLE_NAL_SPS 7
 #define EXAMPLE_NAL_PPS 8
 
+/* Where the next start code (00 00 01) at or after `from` begins, or
+ * `length` when there is none. memchr finds the candidates: it is the
+ * fastest way over the bytes of a large unit. */
+static inline size_t exampleFindStartCode(const uint8_t* data, size_t length, size_t from) {
+    for (size_t at = from + 2; at < length;) {
+        const uint8_t* one = (const uint8_t*)memchr(data + at, 1, length - at);
+        if (one == NULL) return length;
+        at = (size_t)(one - data);
+        if (data[at - 1] == 0 && data[at - 2] == 0) return at - 2;
+        ++at;
+    }
+    return length;
+}
+
 /* The next NAL unit of an Annex-B access unit at or after `*at`: 1 with
  * `*nal` and `*nalLength` set and `*at` moved past it, 0 when none is left. */
 static inline int exampleNextNal(const uint8_t* data, size_t length, size_t* at,
                                  const uint8_t** nal, size_t* nalLength) {
-    size_t start = *at;
-    while (start + 3 <= length && !(data[start] == 0 && data[start + 1] == 0 && data[start + 2] == 1)) {
-        ++start;
-    }
-    if (start + 3 > length) return 0;
-    start += 3;
-    size_t end = start;
-    /* A start code ends the unit; the zero in front of a four-byte one
-     * belongs to the start code, not to the unit. */
-    while (end + 3 <= length &&
-           !(data[end] == 0 && data[end + 1] == 0 &&
-             (data[end + 2] == 1 || (data[end + 2] == 0 && end + 3 < length && data[end + 3] == 1)))) {
-        ++end;
-    }
-    if (end + 3 > length) end = length;
+    const size_t code = exampleFindStartCode(data, length, *at);
+    if (code >= length) return 0;
+    const size_t start = code + 3;
+    size_t end = exampleFindStartCode(data, length, start);
+    /* The zero in front of a four-byte start code belongs to the start
+     * code, not to the unit before it. */
+    if (end < length && end > start && data[end - 1] == 0) --end;
     *nal = data + start;
     *nalLength = end - start;
     *at = end;

@@ -100,7 +100,8 @@ static long keepHours = 0;
 static atomic_int ready;
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t changed = PTHREAD_COND_INITIALIZER; /* the queue or a camera's shared part */
+static pthread_cond_t queued = PTHREAD_COND_INITIALIZER;  /* the queue is no longer empty, or closing */
+static pthread_cond_t changed = PTHREAD_COND_INITIALIZER; /* a camera's shared part, or closing */
 static Pending* queueHead; /* guarded by lock */
 static Pending* queueTail; /* guarded by lock */
 static int closing;        /* guarded by lock */
@@ -307,25 +308,39 @@ static void store(const Pending* frame) {
     }
 }
 
-static Pending* nextFrame(void) {
+/* The frames queued so far, oldest first; NULL once Close has come and
+ * the queue is empty. Frames arrive one per camera and frame period: a
+ * short pause once the queue is no longer empty lets a batch gather, so
+ * that the thread wakes a few dozen times a second rather than once a
+ * frame. */
+static Pending* takeFrames(void) {
     pthread_mutex_lock(&lock);
-    while (queueHead == NULL && !closing) pthread_cond_wait(&changed, &lock);
-    Pending* frame = queueHead;
-    if (frame != NULL) {
-        queueHead = frame->next;
-        if (queueHead == NULL) queueTail = NULL;
-    }
+    while (queueHead == NULL && !closing) pthread_cond_wait(&queued, &lock);
+    const int gather = !closing;
     pthread_mutex_unlock(&lock);
-    return frame;
+    if (gather) {
+        const struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, NULL);
+    }
+    pthread_mutex_lock(&lock);
+    Pending* frames = queueHead;
+    queueHead = queueTail = NULL;
+    pthread_mutex_unlock(&lock);
+    return frames;
 }
 
 /* Muxes frames until Close, and after Close until the queue is empty; then
  * finishes every segment. */
 static void* runWriter(void* unused) {
     (void)unused;
-    for (Pending* frame; (frame = nextFrame()) != NULL; free(frame)) {
-        store(frame);
-        releasePayload(frame->payload);
+    for (Pending* frames; (frames = takeFrames()) != NULL;) {
+        while (frames != NULL) {
+            Pending* frame = frames;
+            frames = frame->next;
+            store(frame);
+            releasePayload(frame->payload);
+            free(frame);
+        }
     }
     for (uint32_t camera = 1; camera <= MAX_CAMERAS; ++camera) finishSegment(camera);
     return NULL;
@@ -346,9 +361,9 @@ static int enqueue(const WriteRequest* request, const ExampleVideoInfo* info) {
         queueTail->next = frame;
     } else {
         queueHead = frame;
+        pthread_cond_signal(&queued); /* the writer waits only on an empty queue */
     }
     queueTail = frame;
-    pthread_cond_broadcast(&changed);
     pthread_mutex_unlock(&lock);
     return 1;
 }
@@ -574,6 +589,7 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
     examplePrint("recorder: closing; %llu frames still to write", (unsigned long long)waiting);
     pthread_mutex_lock(&lock);
     closing = 1;
+    pthread_cond_broadcast(&queued);
     pthread_cond_broadcast(&changed);
     pthread_mutex_unlock(&lock);
     pthread_join(writer, NULL);

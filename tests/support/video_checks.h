@@ -117,11 +117,12 @@ struct CameraReport {
     unsigned long long sent = 0, accepted = 0, refused = 0, dropped = 0;
 };
 
-// The camera plugin's closing line per camera.
+// The camera plugin's closing line per camera (refusals as the core
+// stopped are not counted: they lose nothing).
 inline std::map<unsigned, CameraReport> cameraReports(const std::string& output) {
     std::map<unsigned, CameraReport> reports;
     static const std::regex form("camera: camera ([0-9]+): ([0-9]+) frames sent, ([0-9]+) accepted, "
-                                 "([0-9]+) refused, ([0-9]+) dropped before a key frame");
+                                 "([0-9]+) refused, ([0-9]+) dropped before a key frame, ");
     for (std::sregex_iterator at(output.begin(), output.end(), form), end; at != end; ++at) {
         const std::smatch& m = *at;
         reports[std::stoul(m[1])] = {std::stoull(m[2]), std::stoull(m[3]), std::stoull(m[4]),
