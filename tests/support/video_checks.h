@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -89,11 +88,14 @@ inline std::vector<Packet> packetsOf(const std::string& path) {
     std::istringstream lines(run("ffprobe -v error -select_streams v:0 -show_data_hash MD5 "
                                  "-show_entries packet=pts_time,flags,data_hash -of compact " +
                                  quoted(path)));
-    static const std::regex form("packet\\|pts_time=([0-9.]+)\\|flags=(.)_*\\|data_hash=(\\S+)");
     for (std::string line; std::getline(lines, line);) {
-        std::smatch match;
-        if (!std::regex_match(line, match, form)) continue;
-        packets.push_back({std::atof(match[1].str().c_str()), match[2] == "K", match[3]});
+        double pts = 0;
+        char flags[16] = {}, hash[64] = {};
+        if (std::sscanf(line.c_str(), "packet|pts_time=%lf|flags=%15[^|]|data_hash=%63s", &pts,
+                        flags, hash) != 3) {
+            continue;
+        }
+        packets.push_back({pts, flags[0] == 'K', hash});
     }
     return packets;
 }
@@ -117,16 +119,26 @@ struct CameraReport {
     unsigned long long sent = 0, accepted = 0, refused = 0, dropped = 0;
 };
 
+// The lines of `output`.
+inline std::vector<std::string> linesOf(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 // The camera plugin's closing line per camera (refusals as the core
 // stopped are not counted: they lose nothing).
 inline std::map<unsigned, CameraReport> cameraReports(const std::string& output) {
     std::map<unsigned, CameraReport> reports;
-    static const std::regex form("camera: camera ([0-9]+): ([0-9]+) frames sent, ([0-9]+) accepted, "
-                                 "([0-9]+) refused, ([0-9]+) dropped before a key frame, ");
-    for (std::sregex_iterator at(output.begin(), output.end(), form), end; at != end; ++at) {
-        const std::smatch& m = *at;
-        reports[std::stoul(m[1])] = {std::stoull(m[2]), std::stoull(m[3]), std::stoull(m[4]),
-                                     std::stoull(m[5])};
+    for (const std::string& line : linesOf(output)) {
+        unsigned camera = 0;
+        CameraReport r;
+        if (std::sscanf(line.c_str(), "camera: camera %u: %llu frames sent, %llu accepted, %llu "
+                                      "refused, %llu dropped before a key frame,",
+                        &camera, &r.sent, &r.accepted, &r.refused, &r.dropped) == 5) {
+            reports[camera] = r;
+        }
     }
     return reports;
 }
@@ -139,9 +151,14 @@ struct Segment {
 // Every segment the recorder finished, per camera, in the order written.
 inline std::map<unsigned, std::vector<Segment>> writtenSegments(const std::string& output) {
     std::map<unsigned, std::vector<Segment>> segments;
-    static const std::regex form("recorder: camera ([0-9]+): wrote (/\\S+\\.mkv) \\(([0-9]+) frames");
-    for (std::sregex_iterator at(output.begin(), output.end(), form), end; at != end; ++at) {
-        segments[std::stoul((*at)[1])].push_back({(*at)[2], std::stoull((*at)[3])});
+    for (const std::string& line : linesOf(output)) {
+        unsigned camera = 0;
+        char path[4096] = {};
+        unsigned long long frames = 0;
+        if (std::sscanf(line.c_str(), "recorder: camera %u: wrote %4095s (%llu frames", &camera,
+                        path, &frames) == 3) {
+            segments[camera].push_back({path, frames});
+        }
     }
     return segments;
 }
@@ -150,19 +167,26 @@ inline std::map<unsigned, std::vector<Segment>> writtenSegments(const std::strin
 inline std::map<unsigned, std::pair<unsigned long long, unsigned long long>> recorderReports(
     const std::string& output) {
     std::map<unsigned, std::pair<unsigned long long, unsigned long long>> reports;
-    static const std::regex form(
-        "recorder: camera ([0-9]+): ([0-9]+) frames received, ([0-9]+) written in");
-    for (std::sregex_iterator at(output.begin(), output.end(), form), end; at != end; ++at) {
-        reports[std::stoul((*at)[1])] = {std::stoull((*at)[2]), std::stoull((*at)[3])};
+    for (const std::string& line : linesOf(output)) {
+        unsigned camera = 0;
+        unsigned long long received = 0, written = 0;
+        if (std::sscanf(line.c_str(), "recorder: camera %u: %llu frames received, %llu written",
+                        &camera, &received, &written) == 3) {
+            reports[camera] = {received, written};
+        }
     }
     return reports;
 }
 
 // The path the playback client printed after `label` ("clip", "thumbnail").
 inline std::string clientPath(const std::string& output, const std::string& label) {
-    std::smatch match;
-    const std::regex form("playback client: camera [0-9]+: .*" + label + " (/\\S+)");
-    return std::regex_search(output, match, form) ? match[1].str() : "";
+    for (const std::string& line : linesOf(output)) {
+        const auto at = line.find(" " + label + " /");
+        if (line.rfind("playback client: camera ", 0) != 0 || at == std::string::npos) continue;
+        const std::string rest = line.substr(at + label.size() + 2);
+        return rest.substr(0, rest.find(' '));
+    }
+    return "";
 }
 
 // ---- Whole recordings ----------------------------------------------------

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sstream>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -25,13 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr unsigned long long kStopSlack = 25;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -98,7 +90,7 @@ TEST_F(Recording, RtspCamerasThroughThrottlingPlaybackAndAStopInTheMiddleOfAGrou
     TempDir scratch;
     ServerProcess cameras(options, scratch.path());
     ASSERT_TRUE(cameras.waitForOutput("/camera2\n")) << cameras.errors();
-    const std::vector<std::string> urls = lines(cameras.output());
+    const std::vector<std::string> urls = video::linesOf(cameras.output());
     server.configure("camera", "cameras = 2\nsource.1 = " + urls[0] + "\nsource.2 = " + urls[1] + "\n");
     server.configure("recorder", "segment_seconds = 4\n");
     server.configure("playback_client", "camera = 1\ndelay = 5\nseconds = 3\n");
