@@ -40,6 +40,13 @@ std::string builtPluginsDir() { return std::string(TESSARD_BUILD_DIR) + "/plugin
 class Demo : public testing::Test {
 protected:
     void SetUp() override {
+#ifdef __SANITIZE_THREAD__
+        // GLib, GStreamer and the libraries their elements load synchronise
+        // with locks ThreadSanitizer does not see, so that it reports their
+        // own threads' work as races; the video plugins run in the other
+        // two builds.
+        GTEST_SKIP() << "the example video plugins do not run under ThreadSanitizer";
+#endif
         fs::create_directory(root / "home");
         fs::create_symlink(serverExecutable(), root / "tessard");
     }
