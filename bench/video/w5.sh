@@ -113,7 +113,7 @@ run_tessard() {
     (cd "$work" && HOME="$work/home" exec ./tessard -d < "$work/input" > "$work/output" 2>&1) &
     server=$!
     exec 3> "$work/input"
-    until grep -q "press any key" "$work/output"; do sleep 0.05; done
+    until grep -q "press any key" "$work/output" 2> /dev/null; do sleep 0.05; done
     up=$(now)
     cpu=$(steady_cpu "$server" "$up")
     deadline=$(echo "$up + $seconds * 2 + 30" | bc)
