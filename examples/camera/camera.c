@@ -88,6 +88,7 @@ typedef struct Camera {
     atomic_ullong refused;
     atomic_ullong refusedAtStop; /* STATUS_STOPPING: the core stops, nothing is lost to it */
     atomic_ullong dropped; /* not sent: they came before the next key frame */
+    atomic_int coreStopping; /* the core said STATUS_STOPPING: nothing more is sent */
 } Camera;
 
 /* Set in Load and Open on the main thread before any camera thread starts;
@@ -216,6 +217,12 @@ static void describe(Camera* camera, GstSample* sample, GstBuffer* buffer, Examp
 
 /* Sends a frame, or drops it while the camera waits for a key frame. */
 static void deliver(Camera* camera, const ExampleVideoInfo* info, const GstMapInfo* map) {
+    /* Once the core stops it takes nothing more; the frames until Close are
+     * not gaps in a recording. */
+    if (atomic_load(&camera->coreStopping)) {
+        atomic_fetch_add(&camera->refusedAtStop, 1);
+        return;
+    }
     const int waiting = atomic_load(&camera->waitingForKey);
     if (waiting && !info->keyFrame) {
         atomic_fetch_add(&camera->dropped, 1);
@@ -228,9 +235,14 @@ static void deliver(Camera* camera, const ExampleVideoInfo* info, const GstMapIn
         atomic_store(&camera->waitingForKey, 0);
         return;
     }
-    atomic_fetch_add(code == STATUS_STOPPING ? &camera->refusedAtStop : &camera->refused, 1);
+    if (code == STATUS_STOPPING) {
+        atomic_fetch_add(&camera->refusedAtStop, 1);
+        atomic_store(&camera->coreStopping, 1);
+        return;
+    }
+    atomic_fetch_add(&camera->refused, 1);
     /* Said once per gap, not for every key frame refused while it lasts. */
-    if (!waiting && code != STATUS_STOPPING) {
+    if (!waiting) {
         examplePrint("camera: camera %u: frame %llu refused (%s); resuming at the next key frame",
                      camera->number, (unsigned long long)info->number, refusalName(code));
     }

@@ -91,9 +91,15 @@ typedef struct ExampleMkvWriter {
     uint64_t bytes;       /* access-unit bytes pushed */
     uint8_t* config;      /* the avcC record the file was opened with */
     size_t configSize;
+    /* The first unit, held back until a second one comes: the muxer writes
+     * an unreadable file of a single unit that has no duration, and only
+     * the second unit tells how long the first one lasts. */
+    GstBuffer* first;
 } ExampleMkvWriter;
 
 static inline void exampleMkvDrop(ExampleMkvWriter* writer) {
+    if (writer->first != NULL) gst_buffer_unref(writer->first);
+    writer->first = NULL;
     if (writer->pipeline != NULL) gst_element_set_state(writer->pipeline, GST_STATE_NULL);
     if (writer->pad != NULL) {
         gst_pad_set_active(writer->pad, FALSE);
@@ -196,7 +202,17 @@ static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInf
     GST_BUFFER_PTS(buffer) = (GstClockTime)(pts < 0 ? 0 : pts);
     GST_BUFFER_DTS(buffer) = (GstClockTime)(dts < 0 ? 0 : dts);
     if (!info->keyFrame) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-    if (gst_pad_push(writer->pad, buffer) != GST_FLOW_OK) return EIO;
+    if (writer->frames == 0) {
+        writer->first = buffer;
+    } else {
+        GstBuffer* first = writer->first;
+        writer->first = NULL;
+        if (first != NULL && gst_pad_push(writer->pad, first) != GST_FLOW_OK) {
+            gst_buffer_unref(buffer);
+            return EIO;
+        }
+        if (gst_pad_push(writer->pad, buffer) != GST_FLOW_OK) return EIO;
+    }
     writer->lastUtcUs = info->utcUs;
     ++writer->frames;
     writer->bytes += length;
@@ -208,6 +224,12 @@ static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInf
  * `why`. Harmless when no file is open. */
 static inline int exampleMkvFinish(ExampleMkvWriter* writer, char* why, size_t whySize) {
     int error = 0;
+    if (writer->first != NULL) {
+        /* A file of one unit: it lasts a frame of 25 per second. */
+        GST_BUFFER_DURATION(writer->first) = 40 * GST_MSECOND;
+        if (gst_pad_push(writer->pad, writer->first) != GST_FLOW_OK) error = EIO;
+        writer->first = NULL;
+    }
     if (writer->pipeline != NULL) {
         gst_pad_push_event(writer->pad, gst_event_new_eos());
         if (!exampleAwaitEnd(writer->pipeline, 30 * GST_SECOND, why, whySize)) error = EIO;
