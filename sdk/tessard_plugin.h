@@ -75,6 +75,13 @@ extern "C" {
 #define MSG_TYPE_TEXT UINT64_C(0x1000002)
 /* One XML document with the root element "Zelt", on one line, not terminated. */
 #define MSG_TYPE_XML UINT64_C(0x1000010)
+/* The core's statistics: an XML document like MSG_TYPE_XML whose root holds
+ * one "Statistics" element, sent every 10 seconds with MSG_SELECT_7 (see
+ * the plugin guide for its layout). A plugin takes it by Write with entry 7
+ * of its masks covering tessardDeliveryKey(MSG_TYPE_STATISTICS); the key
+ * holds a bit no other notice of the core's has, so a plugin that takes the
+ * other notices receives it only if it asks for it. */
+#define MSG_TYPE_STATISTICS UINT64_C(0x1000020)
 
 /* ---- Routing results (CoreStatus.code) -------------------------------- */
 
@@ -432,7 +439,7 @@ TESSARD_LAYOUT(select_bits, MSG_SELECT_0 == 0x1 && MSG_SELECT_1 == 0x2 && MSG_SE
 TESSARD_LAYOUT(other_flag_bits, MSG_TO_OTHERS == 0x100 && MSG_RELEASE == 0x200 &&
                                     MSG_TO_ALL == 0x800 && MSG_CANCEL == 0x1000);
 TESSARD_LAYOUT(types, MSG_TYPE_SEQUENCED == 0x1000000 && MSG_TYPE_TEXT == 0x1000002 &&
-                          MSG_TYPE_XML == 0x1000010);
+                          MSG_TYPE_XML == 0x1000010 && MSG_TYPE_STATISTICS == 0x1000020);
 TESSARD_LAYOUT(core_id, CORE_ID == 0x80000000 && sizeof(CORE_ID) == 8);
 TESSARD_LAYOUT(status_codes, STATUS_OK == 0 && STATUS_CANCELLED == 1 && STATUS_NO_SEQUENCE == 3 &&
                                  STATUS_OVERRUN == 4 && STATUS_THROTTLED == 5 &&
