@@ -23,7 +23,7 @@
 #include "app/run_modes.h"
 #include "app/signal_queue.h"
 #include "app/single_instance.h"
-#include "app/version.h"
+#include "plugins/version.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The core's own notices to the plugins: XML documents and lines of text,
 // sent through the router like any plugin's message, from CORE_ID.
 //
-// Called on the main thread while plugins load and on the scheduler thread;
-// the router's locking applies, and the caller's text is needed only until
-// the call returns.
+// Called on the main thread while plugins load, on the scheduler thread, and
+// by whoever else holds the router as its NoticeSink; the router's locking
+// applies, and the caller's text is needed only until the call returns.
 
 #include <tinyxml.h>
 
-#include "app/core.h"
+#include "bus/router.h"
 
 namespace {
 
@@ -25,18 +25,18 @@ CoreMessage noticeOf(const std::string& content, std::uint64_t flags, std::uint6
 
 }  // namespace
 
-void Core::sendXml(const TiXmlNode& document, std::uint64_t flags) {
+void Router::sendXml(const TiXmlNode& document, std::uint64_t flags) {
     // TinyXML's string output: no indentation and no line breaks.
     std::string printed;
     printed << document;
     sendNotice(noticeOf(printed, flags, MSG_TYPE_XML));
 }
 
-void Core::sendText(const std::string& text) {
+void Router::sendText(const std::string& text) {
     sendNotice(noticeOf(text, MSG_SELECT_6, MSG_TYPE_TEXT));
 }
 
-void Core::sendNotice(const CoreMessage& notice) {
+void Router::sendNotice(const CoreMessage& notice) {
     // A notice the router cannot copy is lost; there is nobody to tell.
     CoreStatus status{sizeof(CoreStatus), 1, 0};
     routeMessage(&notice, &status);

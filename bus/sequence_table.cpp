@@ -3,7 +3,7 @@
 #include "tessard_plugin.h"
 
 std::int32_t SequenceTable::admit(std::uint64_t source, bool opensSequence,
-                                  const std::atomic<bool>& throttling) {
+                                  const ThrottleGauge& throttle) {
     std::lock_guard<std::mutex> hold(sequenceLock);
     auto entry = counts.find(source);
     if (entry == counts.end()) {
@@ -18,7 +18,7 @@ std::int32_t SequenceTable::admit(std::uint64_t source, bool opensSequence,
     } else {
         ++entry->second.following;
     }
-    if (throttling.load(std::memory_order_relaxed)) {
+    if (throttle.throttling()) {
         erase(entry);
         return STATUS_THROTTLED;
     }

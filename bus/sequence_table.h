@@ -11,11 +11,12 @@
 // guarded by `sequenceLock`, held for one lookup and update at a time.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <list>
 #include <mutex>
 #include <unordered_map>
+
+#include "bus/throttle_gauge.h"
 
 class SequenceTable {
 public:
@@ -26,10 +27,9 @@ public:
 
     // Counts one sequenced record from `source`. STATUS_OK when it is
     // admitted; otherwise the refusal, STATUS_NO_SEQUENCE, STATUS_OVERRUN or,
-    // while `throttling` holds, STATUS_THROTTLED. Overrun and throttling close
+    // while `throttle` says the core throttles, STATUS_THROTTLED. Overrun and throttling close
     // the sender's sequence.
-    std::int32_t admit(std::uint64_t source, bool opensSequence,
-                       const std::atomic<bool>& throttling);
+    std::int32_t admit(std::uint64_t source, bool opensSequence, const ThrottleGauge& throttle);
     // Closes the sender's sequence (a record it counted was refused later).
     void close(std::uint64_t source);
 

@@ -1,18 +1,19 @@
 // EventHandlerThread: the one thread that hands queued events to the plugins.
 //
 // It sleeps on the event queue's trigger and, each time it wakes, drains the
-// queue (Core::dispatchEvents). Every Write and event IOCTL of every plugin
-// runs on this thread, one after the other. It ends when it finds the stop
-// request at the top of a pass; the Core's stop sequence wakes it for that.
+// queue (Dispatcher::dispatchEvents). Every Write and event IOCTL of every
+// plugin runs on this thread, one after the other. It ends when it finds the
+// stop request at the top of a pass; the stop sequence wakes it for that.
 #pragma once
 
 #include "threads/thread.h"
 
-class Core;
+class Dispatcher;
 
 class EventHandlerThread : public pt::thread {
 public:
-    explicit EventHandlerThread(Core& core) : pt::thread(false), core(core) {}
+    explicit EventHandlerThread(Dispatcher& dispatcher)
+        : pt::thread(false), dispatcher(dispatcher) {}
     // Joins the thread.
     ~EventHandlerThread() override { waitfor(); }
 
@@ -20,5 +21,5 @@ protected:
     void execute() override;
 
 private:
-    Core& core;
+    Dispatcher& dispatcher;
 };

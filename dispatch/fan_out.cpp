@@ -1,17 +1,19 @@
 // The event fan-out: how one queued event reaches every plugin that takes it.
 //
-// Runs on the event handler thread only (releasePayload also on any thread
-// that sends MSG_RELEASE). Each event is handed to the plugins one after the
-// other, in table order, and to all of them before the next event is taken.
+// Runs on the event handler thread only. Each event is handed to the plugins
+// one after the other, in table order, and to all of them before the next
+// event is taken.
 // The payload is shared by every receiver; it is held under CORE_ID for the
 // whole walk, under a plugin's id for the length of that plugin's call, and
 // beyond it while the plugin retains it. No lock is held during a call.
 
 #include <cstring>
 
-#include "app/core.h"
+#include "bus/router.h"
 #include "bus/subscription.h"
+#include "dispatch/dispatcher.h"
 #include "plugins/call_site.h"
+#include "plugins/plugin_manager.h"
 
 namespace {
 
@@ -118,16 +120,17 @@ bool callPlugin(const PluginRecord& plugin, const EventRequests& requests, Deliv
 
 }  // namespace
 
-void Core::dispatchEvents() {
-    while (!eventQueue.isClosed() && eventQueue.takeBatch(dispatchBatch)) {
+void Dispatcher::dispatchEvents() {
+    Payloads& payloads = router.payloads();
+    while (queue.takeBatch(batch)) {
         // The table changes only while this thread does not run, so one
         // snapshot serves the whole batch.
         const PluginTable::Snapshot table = plugins.snapshot();
-        for (const CoreMessage& event : dispatchBatch) {
-            // Once the stop has begun, the event in hand is the last one
-            // handed out; the rest are discarded, and counted.
-            if (eventQueue.isClosed() || deliveryWatch.deliveriesStopped()) {
-                freePayload(event.payload);
+        for (const CoreMessage& event : batch) {
+            // Once the stop's drain is over, or deliveries were stopped for
+            // a stuck call, the rest is discarded, and counted.
+            if (deliveryWatch.deliveriesStopped() || drainOver()) {
+                payloads.free(event.payload);
                 discardedAtStop.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
@@ -136,34 +139,23 @@ void Core::dispatchEvents() {
     }
 }
 
-void Core::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
+void Dispatcher::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
+    PayloadHolders& holders = router.payloads().holders();
     const std::uint64_t key = subscription::deliveryKey(event.type);
     const EventRequests requests(event);
     // The event handler's own hold keeps the buffer alive for the whole walk,
     // even when a plugin gives its hold back early from another thread.
-    payloadHolders.beginWalk(addressOf(event.payload));
+    holders.beginWalk(addressOf(event.payload));
     for (const PluginRecord& plugin : table) {
         if (!plugin.library) continue;
         if (deliveryWatch.deliveriesStopped()) break;
         const Delivery delivery = deliveryFor(plugin, event, key);
         if (!canDeliver(plugin, delivery)) continue;
-        payloadHolders.holdForCall(plugin.info.id);
+        holders.holdForCall(plugin.info.id);
         deliveryWatch.entering(plugin.library.get(), entryNameOf(delivery));
         const bool retained = callPlugin(plugin, requests, delivery);
         deliveryWatch.left();
-        payloadHolders.endCall(plugin.info.id, retained);
+        holders.endCall(plugin.info.id, retained);
     }
-    if (payloadHolders.endWalk()) freePayload(event.payload);
-}
-
-void Core::releasePayload(const void* payload, std::uint64_t holder) {
-    if (payloadHolders.release(addressOf(payload), holder)) freePayload(payload);
-}
-
-void Core::freePayload(const void* payload) {
-    if (payload == nullptr) return;
-    // Waiting readers are told before the buffer goes, while its address
-    // cannot yet belong to another payload.
-    replies.payloadFreed(payload);
-    payloadAllocator.release(const_cast<void*>(payload));
+    if (holders.endWalk()) router.payloads().free(event.payload);
 }

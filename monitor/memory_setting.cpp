@@ -6,9 +6,10 @@
 
 #include <tinyxml.h>
 
-#include "app/core.h"
+#include "monitor/monitor.h"
 #include "bus/notice_document.h"
 #include "monitor/settings_text.h"
+#include "tessard_plugin.h"
 
 namespace {
 
@@ -31,14 +32,14 @@ bool readThrottling(int& value) {
 
 }  // namespace
 
-bool Core::loadMemorySetting() {
+bool Monitor::loadMemorySetting() {
     int value = 1;
     const bool enabled = !readThrottling(value) || value != 0;
     saveMemorySetting(enabled);
     return enabled;
 }
 
-void Core::saveMemorySetting(bool enabled) {
+void Monitor::saveMemorySetting(bool enabled) {
     TiXmlDocument document;
     TiXmlElement* root = addNoticeRoot(document);
     root->SetAttribute("Delta", 0);
@@ -48,5 +49,5 @@ void Core::saveMemorySetting(bool enabled) {
     // A file that cannot be written changes nothing: the setting applies and
     // the plugins are told all the same.
     saveDocument(document, kSettingsFile);
-    sendXml(document, MSG_TO_OTHERS);
+    sink.sendXml(document, MSG_TO_OTHERS);
 }

@@ -7,7 +7,8 @@
 
 #include <tinyxml.h>
 
-#include "app/core.h"
+#include "monitor/monitor.h"
+#include "tessard_plugin.h"
 #include "bus/notice_document.h"
 
 namespace {
@@ -16,30 +17,30 @@ constexpr std::int64_t kRecoverySeconds = 60;
 
 }  // namespace
 
-void Core::updateMemoryState(bool low, std::uint64_t now) {
-    throttling.store(low, std::memory_order_relaxed);
+void Monitor::updateMemoryState(bool low, std::uint64_t now) {
+    throttlingFlag.store(low, std::memory_order_relaxed);
     if (low) {
-        if (lastLowMemoryTime == 0) {
-            sendText("available system memory is low, throttling video");
+        if (lastLowTime == 0) {
+            sink.sendText("available system memory is low, throttling video");
             sendMemoryState(now);
         }
-        lastLowMemoryTime = now;
+        lastLowTime = now;
         return;
     }
-    if (lastLowMemoryTime != 0 &&
-        static_cast<std::int64_t>(now - lastLowMemoryTime) >= kRecoverySeconds) {
-        sendText("available system memory ok, not throttling video");
-        sendMemoryState(lastLowMemoryTime);
-        lastLowMemoryTime = 0;
+    if (lastLowTime != 0 &&
+        static_cast<std::int64_t>(now - lastLowTime) >= kRecoverySeconds) {
+        sink.sendText("available system memory ok, not throttling video");
+        sendMemoryState(lastLowTime);
+        lastLowTime = 0;
     }
 }
 
-void Core::sendMemoryState(std::uint64_t time) {
+void Monitor::sendMemoryState(std::uint64_t time) {
     TiXmlDocument document;
     TiXmlElement* root = addNoticeRoot(document);
     auto* memory = static_cast<TiXmlElement*>(root->LinkEndChild(new TiXmlElement("Memory")));
     memory->SetAttribute("ID", asSigned32(CORE_ID));
-    memory->SetAttribute("Throttling", throttling.load(std::memory_order_relaxed) ? 1 : 0);
+    memory->SetAttribute("Throttling", throttling() ? 1 : 0);
     memory->SetAttribute("Time", asSigned32(time));
-    sendXml(document, MSG_SELECT_2);
+    sink.sendXml(document, MSG_SELECT_2);
 }

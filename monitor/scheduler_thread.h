@@ -1,27 +1,25 @@
-// SchedulerThread: the Core's housekeeping thread.
+// SchedulerThread: the thread of the core's housekeeping (monitor.h).
 //
 // Once, when it starts: one Read worker for every plugin that asked for read
 // calls, the heap ceiling, and the memory setting from "core.xml". Then about
 // ten times a second: it announces jumps of the wall clock and, once per
 // wall-clock second while throttling is enabled, compares the heap with the
-// ceiling and keeps the Core's throttling flag up to date. It ends within one
-// pass of the stop request.
+// ceiling and keeps the monitor's throttling state up to date. It ends
+// within one pass of the stop request.
 //
-// It reads the clock and the heap through SystemReadings; the server passes
-// the real ones.
+// It reads the clock and the heap through the monitor's SystemReadings; the
+// server passes the real ones.
 #pragma once
 
 #include <cstdint>
 
 #include "threads/thread.h"
 
-class Core;
-class SystemReadings;
+class Monitor;
 
 class SchedulerThread : public pt::thread {
 public:
-    SchedulerThread(Core& core, SystemReadings& readings)
-        : pt::thread(false), core(core), readings(readings) {}
+    explicit SchedulerThread(Monitor& monitor) : pt::thread(false), monitor(monitor) {}
     // Joins the thread.
     ~SchedulerThread() override { waitfor(); }
 
@@ -32,10 +30,8 @@ protected:
     void execute() override;
 
 private:
-    void startReaders();
     void checkClock(std::int64_t now, std::int64_t previous);
     void readHeap(std::uint64_t memoryLimit, std::int64_t now);
 
-    Core& core;
-    SystemReadings& readings;
+    Monitor& monitor;
 };

@@ -5,8 +5,9 @@
 // call never returns would otherwise hold the server's stop for ever and
 // keep every later plugin from being closed. The call's thread owns what the
 // call needs (the request and result records live in the call object), so
-// the caller may leave at any time; a call that never returns leaves its
-// thread behind, which the process ends with.
+// the caller may leave at any time. A call that has returned has its thread
+// joined when the object goes; one that never returns leaves its thread
+// behind, which the process ends with.
 //
 // The call runs on the new thread; `state.lock` guards `finished`.
 #pragma once
@@ -16,12 +17,18 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class BoundedCall {
 public:
     // Starts `call` on a thread of its own; when the system cannot make
     // one, runs it on the calling thread before returning.
     explicit BoundedCall(std::function<void()> call);
+    // Joins the thread of a call that has returned; leaves a stuck one.
+    ~BoundedCall();
+
+    BoundedCall(const BoundedCall&) = delete;
+    BoundedCall& operator=(const BoundedCall&) = delete;
 
     // Waits up to `limit` for the call to return. True when it has.
     bool finishedWithin(std::chrono::milliseconds limit);
@@ -37,4 +44,5 @@ private:
     static void run(const std::shared_ptr<State>& state);
 
     std::shared_ptr<State> state;
+    std::thread thread;
 };

@@ -1,19 +1,23 @@
-#include "plugins/loader.h"
+// Plugin discovery and loading, and the Open pass: the start of every
+// plugin's life.
+//
+// Main thread only, during Core start, before the event handler and the
+// scheduler run. Load-time IOCTL workers, threads a plugin starts in Load and
+// the callbacks they make may already run meanwhile; they see the table only
+// through its snapshots.
 
 #include <wx/datetime.h>
 #include <wx/dir.h>
 #include <wx/dynlib.h>
 #include <wx/log.h>
 
-#include <set>
-
-#include "app/core.h"
-#include "app/regular_file.h"
-#include "dispatch/plugin_thread.h"
+#include "bus/router.h"
 #include "plugins/call_site.h"
 #include "plugins/deployment_check.h"
 #include "plugins/elf_check.h"
-#include "plugins/status_document.h"
+#include "plugins/plugin_manager.h"
+#include "plugins/plugin_thread.h"
+#include "plugins/regular_file.h"
 
 namespace {
 
@@ -72,8 +76,8 @@ void reportMissingEntryPoints(const PluginRecord& plugin) {
 }
 
 // Runs Load; false, with the reason logged, when the plugin rejects itself.
-bool callLoad(Core& core, PluginRecord& plugin) {
-    LoadContext context{sizeof(LoadContext), 3, &core, coreCallback};
+bool callLoad(PluginRecord& plugin, CoreCallback callback, void* coreHandle) {
+    LoadContext context{sizeof(LoadContext), 3, coreHandle, callback};
     std::int32_t result = 0;
     plugin.info.size = sizeof(PluginInfo);
     plugin.info.version = 1;
@@ -85,28 +89,6 @@ bool callLoad(Core& core, PluginRecord& plugin) {
                plugin.info.loadError);
     return false;
 }
-
-void enterIntoTable(Core& core, PluginRecord plugin) {
-    PluginTable::Records records = core.plugins.edit();
-    const bool first = plugin.info.id == kFirstPluginId;
-    records.insert(first ? records.begin() : records.end(), std::move(plugin));
-    core.plugins.publish(std::move(records));
-}
-
-class Scan {
-public:
-    Scan(Core& core, const wxString& directory) : core(core), directory(directory) {}
-
-    void load(const wxString& fileName);
-
-private:
-    std::unique_ptr<wxDynamicLibrary> open(const wxString& fileName);
-    bool admitId(const PluginRecord& plugin);
-
-    Core& core;
-    const wxString directory;
-    std::set<std::uint64_t> ids;  // every id accepted in this scan
-};
 
 // Whether the file may be handed to the dynamic loader at all; false, with
 // the reason logged, when that would hang or crash the server.
@@ -125,54 +107,6 @@ bool loadable(const wxString& path) {
     return true;
 }
 
-std::unique_ptr<wxDynamicLibrary> Scan::open(const wxString& fileName) {
-    const wxString path = directory + "/" + fileName;
-    checkPluginFile(path);
-    auto library = std::make_unique<wxDynamicLibrary>();
-    // Verbatim: the name as given, every symbol bound now, none made global.
-    if (loadable(path) && library->Load(path, wxDL_VERBATIM)) return library;
-    core.sendText(wxString::Format("Failed to load plugin: %s (missing dependency)", fileName)
-                      .utf8_string());
-    core.failedPlugins.push_back(fileName);
-    return nullptr;
-}
-
-// Whether the plugin's id is its own: the core's id stands for the core's
-// hold on every payload it hands out and as the sender of its notices, and
-// the first plugin to take an id keeps it.
-bool Scan::admitId(const PluginRecord& plugin) {
-    if (plugin.info.id == CORE_ID) {
-        wxLogError("plugin %s uses the core's own ID 0x%08lX; it is not loaded", plugin.fileName,
-                   static_cast<unsigned long>(CORE_ID));
-        return false;
-    }
-    if (ids.insert(plugin.info.id).second) return true;
-    wxLogWarning("plugin %s ID 0x%08lX already loaded", plugin.fileName,
-                 static_cast<unsigned long>(plugin.info.id));
-    return false;
-}
-
-void Scan::load(const wxString& fileName) {
-    std::unique_ptr<wxDynamicLibrary> library = open(fileName);
-    if (!library) return;
-    PluginRecord plugin;
-    plugin.entryPoints = resolveEntryPoints(*library);
-    if (plugin.entryPoints.Load == nullptr) return;
-    plugin.fileName = fileName;
-    if (!callLoad(core, plugin) || !admitId(plugin)) {
-        // Its Load ran and may have started threads that run in its code,
-        // whether or not it then refused itself: the library stays mapped
-        // and nothing of it is called again.
-        library->Detach();
-        core.plugins.noteLibraryLeftLoaded();
-        return;
-    }
-    plugin.library = std::make_shared<PluginLibrary>(std::move(library), fileName);
-    reportMissingEntryPoints(plugin);
-    if (plugin.info.ioctlOnLoad != 0) startIoctlWorker(core, plugin);
-    enterIntoTable(core, std::move(plugin));
-}
-
 void callOpen(PluginRecord& plugin) {
     if (plugin.entryPoints.Open == nullptr) return;
     OpenParams params{sizeof(OpenParams), 1, {}};
@@ -183,8 +117,8 @@ void callOpen(PluginRecord& plugin) {
 
 }  // namespace
 
-bool loadPlugins(Core& core) {
-    const wxString directory = core.exePath.GetPath() + "/plugins";
+bool PluginManager::loadPlugins() {
+    const wxString directory = exePath.GetPath() + "/plugins";
     wxDir listing(directory);
     if (!listing.IsOpened()) {
         // Without it the server runs empty; an operator must learn where it
@@ -193,21 +127,78 @@ bool loadPlugins(Core& core) {
         return false;
     }
     checkPluginsDirectory(directory);
-    Scan scan(core, directory);
+    scannedIds.clear();
     wxString fileName;
     for (bool more = listing.GetFirst(&fileName, "*.so", wxDIR_FILES); more;
          more = listing.GetNext(&fileName)) {
-        scan.load(fileName);
+        loadLibrary(directory, fileName);
     }
+    scannedIds.clear();
     return true;
 }
 
-bool openPlugins(Core& core) {
-    PluginTable::Records records = core.plugins.edit();
+std::unique_ptr<wxDynamicLibrary> PluginManager::openLibrary(const wxString& directory,
+                                                             const wxString& fileName) {
+    const wxString path = directory + "/" + fileName;
+    checkPluginFile(path);
+    auto library = std::make_unique<wxDynamicLibrary>();
+    // Verbatim: the name as given, every symbol bound now, none made global.
+    if (loadable(path) && library->Load(path, wxDL_VERBATIM)) return library;
+    bus.sendText(
+        wxString::Format("Failed to load plugin: %s (missing dependency)", fileName).utf8_string());
+    failed.push_back(fileName);
+    return nullptr;
+}
+
+// Whether the plugin's id is its own: the core's id stands for the core's
+// hold on every payload it hands out and as the sender of its notices, and
+// the first plugin to take an id keeps it.
+bool PluginManager::admitId(const PluginRecord& plugin) {
+    if (plugin.info.id == CORE_ID) {
+        wxLogError("plugin %s uses the core's own ID 0x%08lX; it is not loaded", plugin.fileName,
+                   static_cast<unsigned long>(CORE_ID));
+        return false;
+    }
+    if (scannedIds.insert(plugin.info.id).second) return true;
+    wxLogWarning("plugin %s ID 0x%08lX already loaded", plugin.fileName,
+                 static_cast<unsigned long>(plugin.info.id));
+    return false;
+}
+
+void PluginManager::loadLibrary(const wxString& directory, const wxString& fileName) {
+    std::unique_ptr<wxDynamicLibrary> library = openLibrary(directory, fileName);
+    if (!library) return;
+    PluginRecord plugin;
+    plugin.entryPoints = resolveEntryPoints(*library);
+    if (plugin.entryPoints.Load == nullptr) return;
+    plugin.fileName = fileName;
+    if (!callLoad(plugin, callback, coreHandle) || !admitId(plugin)) {
+        // Its Load ran and may have started threads that run in its code,
+        // whether or not it then refused itself: the library stays mapped
+        // and nothing of it is called again.
+        library->Detach();
+        noteLibraryLeftLoaded();
+        return;
+    }
+    plugin.library = std::make_shared<PluginLibrary>(std::move(library), fileName);
+    reportMissingEntryPoints(plugin);
+    if (plugin.info.ioctlOnLoad != 0) startIoctlWorker(bus, plugin);
+    enterIntoTable(std::move(plugin));
+}
+
+void PluginManager::enterIntoTable(PluginRecord plugin) {
+    PluginTable::Records records = table.edit();
+    const bool first = plugin.info.id == kFirstPluginId;
+    records.insert(first ? records.begin() : records.end(), std::move(plugin));
+    table.publish(std::move(records));
+}
+
+bool PluginManager::openPlugins() {
+    PluginTable::Records records = table.edit();
     for (PluginRecord& plugin : records) {
         if (plugin.library) callOpen(plugin);
     }
-    core.plugins.publish(records);
-    publishStatusDocument(core, records);
+    table.publish(records);
+    publishStatusDocument(records);
     return true;
 }

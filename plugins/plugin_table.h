@@ -11,7 +11,6 @@
 // enough to copy or swap it.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,14 +36,7 @@ public:
 
     std::size_t size() const { return snapshot()->size(); }
 
-    // A plugin library stays loaded for the life of the process while code
-    // of it may still run: a plugin that refused itself after Load, a call
-    // the stop gave up on. Plugin threads may then still call the core.
-    void noteLibraryLeftLoaded() { librariesLeftLoaded.fetch_add(1); }
-    bool pluginCodeMayStillRun() const { return librariesLeftLoaded.load() != 0; }
-
 private:
-    std::atomic<int> librariesLeftLoaded{0};
     mutable std::mutex snapshotLock;
     Snapshot current;  // guarded by snapshotLock
 };

@@ -1,23 +1,38 @@
-#include "plugins/shutdown.h"
+// Plugin shutdown: the close pass, then the unload pass.
+//
+// Main thread only, during Core stop, after the scheduler and the event
+// handler have ended or been given up on. Plugin threads may still call the
+// router meanwhile, from inside Close too; they see the table only through
+// its snapshots.
+//
+// Every Close and Unload runs on a thread of its own and is waited for as
+// long as the stop clock allows: a call that does not return is named in a
+// warning, its plugin's library stays loaded, and the stop goes on with the
+// next plugin. A plugin whose Close did not return gets no Unload.
 
 #include <wx/log.h>
 
 #include <algorithm>
 
-#include "app/core.h"
 #include "plugins/bounded_call.h"
 #include "plugins/call_site.h"
 #include "plugins/call_words.h"
+#include "plugins/plugin_manager.h"
 
 namespace {
 
 std::uint64_t closeKey(const PluginRecord& plugin) { return plugin.info.eventMasks[5]; }
 
-// Calls `entry` of the plugin with copies of both records on a thread of
-// its own; false, with the plugin named, when the call did not return in
-// time. Its library then stays loaded.
+void leaveLoaded(PluginManager& manager, const PluginRecord& plugin) {
+    plugin.library->pin();
+    manager.noteLibraryLeftLoaded();
+}
+
+// Calls `entry` of the plugin with a copy of `params` on a thread of its
+// own; false, with the plugin named, when the call did not return in time.
+// Its library then stays loaded.
 template <typename Params>
-bool callWithGrace(Core& core, const PluginRecord& plugin, PluginEntryPoint entry,
+bool callWithGrace(PluginManager& manager, const PluginRecord& plugin, PluginEntryPoint entry,
                    const char* entryName, const Params& params, const StopClock& clock) {
     if (entry == nullptr) return true;
     std::shared_ptr<PluginLibrary> library = plugin.library;
@@ -31,25 +46,23 @@ bool callWithGrace(Core& core, const PluginRecord& plugin, PluginEntryPoint entr
     if (call.finishedWithin(grace)) return true;
     wxLogWarning("%s; the stop goes on without it and leaves its library loaded",
                  longCallText(plugin.fileName, entryName, grace));
-    plugin.library->pin();
-    core.plugins.noteLibraryLeftLoaded();
+    leaveLoaded(manager, plugin);
     return false;
 }
 
-void skipPastLimit(Core& core, const PluginRecord& plugin, const char* entryName,
+void skipPastLimit(PluginManager& manager, const PluginRecord& plugin, const char* entryName,
                    const StopClock& clock) {
     wxLogWarning("the stop has waited %lld seconds for plugins; plugin %s gets no %s and stays "
                  "loaded",
                  static_cast<long long>(clock.elapsed().count() / 1000), plugin.fileName,
                  entryName);
-    plugin.library->pin();
-    core.plugins.noteLibraryLeftLoaded();
+    leaveLoaded(manager, plugin);
 }
 
 // Unmapping code that a worker still runs would crash the server; a library
 // whose workers do not return in time stays mapped for the life of the
 // process instead.
-void closeLibrary(Core& core, const PluginRecord& plugin, const StopClock& clock) {
+void closeLibrary(PluginManager& manager, const PluginRecord& plugin, const StopClock& clock) {
     if (plugin.library->isPinned()) return;
     const std::chrono::milliseconds grace = clock.nextGrace();
     if (plugin.library->waitIdle(grace)) {
@@ -58,14 +71,13 @@ void closeLibrary(Core& core, const PluginRecord& plugin, const StopClock& clock
     }
     wxLogWarning("%s; the stop goes on without it and leaves its library loaded",
                  longCallText(plugin.fileName, plugin.library->busyEntry(), grace));
-    plugin.library->pin();
-    core.plugins.noteLibraryLeftLoaded();
+    leaveLoaded(manager, plugin);
 }
 
 }  // namespace
 
-bool closePlugins(Core& core, const StopClock& clock) {
-    PluginTable::Records records = core.plugins.edit();
+bool PluginManager::closePlugins(const StopClock& clock) {
+    PluginTable::Records records = table.edit();
     std::sort(records.begin(), records.end(), [](const PluginRecord& a, const PluginRecord& b) {
         return closeKey(a) > closeKey(b);
     });
@@ -73,37 +85,37 @@ bool closePlugins(Core& core, const StopClock& clock) {
         plugin.readWorker = nullptr;
         plugin.writeWorker = nullptr;
     }
-    core.plugins.publish(records);
+    table.publish(records);
     for (const PluginRecord& plugin : records) {
         if (!plugin.library) continue;
         plugin.library->retire();
         if (clock.pastLimit()) {
-            skipPastLimit(core, plugin, "Close", clock);
+            skipPastLimit(*this, plugin, "Close", clock);
             continue;
         }
-        callWithGrace(core, plugin, plugin.entryPoints.Close, "Close",
+        callWithGrace(*this, plugin, plugin.entryPoints.Close, "Close",
                       CloseParams{sizeof(CloseParams), 1, 0}, clock);
     }
     return true;
 }
 
-bool unloadPlugins(Core& core, const StopClock& clock) {
-    PluginTable::Records records = core.plugins.edit();
+bool PluginManager::unloadPlugins(const StopClock& clock) {
+    PluginTable::Records records = table.edit();
     for (PluginRecord& plugin : records) {
         if (!plugin.library) continue;
         plugin.ioctlWorker = nullptr;
         // A plugin still inside Close, or skipped, is left alone.
         if (plugin.library->isPinned()) continue;
         if (clock.pastLimit()) {
-            skipPastLimit(core, plugin, "Unload", clock);
+            skipPastLimit(*this, plugin, "Unload", clock);
             continue;
         }
-        if (!callWithGrace(core, plugin, plugin.entryPoints.Unload, "Unload",
+        if (!callWithGrace(*this, plugin, plugin.entryPoints.Unload, "Unload",
                            UnloadParams{sizeof(UnloadParams), 1}, clock)) {
             continue;
         }
-        closeLibrary(core, plugin, clock);
+        closeLibrary(*this, plugin, clock);
     }
-    core.plugins.clear();
+    table.clear();
     return true;
 }

@@ -5,8 +5,9 @@
 
 #include <cstdio>
 
-#include "app/core.h"
-#include "app/version.h"
+#include "bus/router.h"
+#include "plugins/plugin_manager.h"
+#include "plugins/version.h"
 #include "bus/notice_document.h"
 
 namespace {
@@ -47,31 +48,34 @@ TiXmlElement* addPluginElement(TiXmlElement* parent, int id, const std::string& 
     return plugin;
 }
 
-void buildStatusDocument(TiXmlDocument& document, const Core& core,
+void buildStatusDocument(TiXmlDocument& document, const PluginManager& plugins,
                          const PluginTable::Records& records) {
     TiXmlElement* root = addNoticeRoot(document);
     root->SetAttribute("Delta", 0);
     TiXmlElement* modules = addChild(root, "Modules");
     const int coreId = asSigned32(CORE_ID);
     TiXmlElement* coreModule = addModuleElement(modules, coreId, "Core", coreVersion());
-    addPluginElement(coreModule, coreId, core.exePath.GetFullName().utf8_string(), 1, 0);
+    addPluginElement(coreModule, coreId, plugins.executable().GetFullName().utf8_string(), 1, 0);
     for (const PluginRecord& plugin : records) {
         TiXmlElement* element = addPluginElement(coreModule, asSigned32(plugin.info.id),
                                                  plugin.fileName.utf8_string(), 1, plugin.openCode);
         element->SetAttribute("LoadTime", asSigned32(static_cast<std::uint64_t>(plugin.loadTime)));
         element->SetAttribute("OpenTime", asSigned32(static_cast<std::uint64_t>(plugin.openTime)));
     }
-    for (std::size_t index = 0; index < core.failedPlugins.size(); ++index) {
+    const std::vector<wxString>& failed = plugins.failedPlugins();
+    for (std::size_t index = 0; index < failed.size(); ++index) {
         const int number = static_cast<int>(index + 1);
-        const std::string name = core.failedPlugins[index].utf8_string();
+        const std::string name = failed[index].utf8_string();
         addModuleElement(modules, number, name, "not loaded");
         addPluginElement(coreModule, number, name, 1, kNotLoadedCode);
     }
 }
 
-void publishStatusDocument(Core& core, const PluginTable::Records& records) {
+// Writes "plugins.xml" into the working directory and sends the same
+// document to every plugin with MSG_TO_OTHERS.
+void PluginManager::publishStatusDocument(const PluginTable::Records& records) {
     TiXmlDocument document;
-    buildStatusDocument(document, core, records);
+    buildStatusDocument(document, *this, records);
     if (!saveDocument(document, kStatusFile)) wxLogWarning("Could not write %s", kStatusFile);
-    core.sendXml(document, MSG_TO_OTHERS);
+    bus.sendXml(document, MSG_TO_OTHERS);
 }

@@ -8,7 +8,7 @@
 
 #include "plugins/plugin_table.h"
 
-class Core;
+class PluginManager;
 class TiXmlDocument;
 class TiXmlElement;
 
@@ -19,11 +19,7 @@ TiXmlElement* addModuleElement(TiXmlElement* parent, int id, const std::string& 
 TiXmlElement* addPluginElement(TiXmlElement* parent, int id, const std::string& fileName,
                                int opened, int openCode);
 
-// Builds the document for `records` (in table order) and the Core's failed
-// libraries.
-void buildStatusDocument(TiXmlDocument& document, const Core& core,
+// Builds the document for `records` (in table order), the server's
+// executable and the libraries that could not be opened.
+void buildStatusDocument(TiXmlDocument& document, const PluginManager& plugins,
                          const PluginTable::Records& records);
-
-// Writes "plugins.xml" into the working directory and sends the same document
-// to every plugin with MSG_TO_OTHERS.
-void publishStatusDocument(Core& core, const PluginTable::Records& records);

@@ -2,7 +2,7 @@
 // return, so that the whole stop ends well inside a service manager's stop
 // time-out (90 seconds by default) however many plugins hang.
 //
-// Each call is waited for `callGrace` (10 seconds in the server). Once the
+// Each call is waited for `callGrace` (kCallGrace in the server). Once the
 // stop has run for four graces, each further call gets a twentieth of one;
 // once it has run for six, calls not yet made are skipped. A plugin whose
 // call was given up on keeps its library loaded. Main thread only.
@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+
+// How long the stop waits for any one plugin call: the server's one grace.
+constexpr std::chrono::seconds kCallGrace{10};
 
 class StopClock {
 public:

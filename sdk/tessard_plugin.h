@@ -75,6 +75,13 @@ extern "C" {
 #define MSG_TYPE_TEXT UINT64_C(0x1000002)
 /* One XML document with the root element "Zelt", on one line, not terminated. */
 #define MSG_TYPE_XML UINT64_C(0x1000010)
+/* The core's statistics: an XML document like MSG_TYPE_XML whose root holds
+ * one "Statistics" element, sent every 10 seconds with MSG_SELECT_7 (see
+ * the plugin guide for its layout). A plugin takes it by Write with entry 7
+ * of its masks covering tessardDeliveryKey(MSG_TYPE_STATISTICS); the key
+ * holds a bit no other notice of the core's has, so a plugin that takes the
+ * other notices receives it only if it asks for it. */
+#define MSG_TYPE_STATISTICS UINT64_C(0x1000020)
 
 /* ---- Routing results (CoreStatus.code) -------------------------------- */
 
@@ -395,6 +402,51 @@ TESSARD_LAYOUT(IoctlReply_code, offsetof(IoctlReply, code) == 8);
 TESSARD_LAYOUT(IoctlReply_retain, offsetof(IoctlReply, retain) == 16);
 TESSARD_LAYOUT(IoctlReply_empty, offsetof(IoctlReply, empty) == 20);
 
+/* The width of a field, where neither its offset nor the record's size
+ * fixes it. */
+#define TESSARD_WIDTH(record, field) sizeof(((record*)0)->field)
+
+TESSARD_LAYOUT(CoreMessage_reserved0, offsetof(CoreMessage, reserved0) == 12);
+TESSARD_LAYOUT(CoreMessage_length_width, TESSARD_WIDTH(CoreMessage, length) == 4);
+TESSARD_LAYOUT(CoreMessage_extra_width, TESSARD_WIDTH(CoreMessage, extra) == 168);
+TESSARD_LAYOUT(CoreStatus_code_width, TESSARD_WIDTH(CoreStatus, code) == 4);
+TESSARD_LAYOUT(PluginInfo_eventMasks_width, TESSARD_WIDTH(PluginInfo, eventMasks) == 72);
+TESSARD_LAYOUT(PluginInfo_reserved1, offsetof(PluginInfo, reserved1) == 97);
+TESSARD_LAYOUT(PluginInfo_reserved2, offsetof(PluginInfo, reserved2) == 100);
+TESSARD_LAYOUT(PluginInfo_reserved3, offsetof(PluginInfo, reserved3) == 108);
+TESSARD_LAYOUT(OpenParams_reserved, offsetof(OpenParams, reserved) == 8);
+TESSARD_LAYOUT(OpenResult_pluginArea, offsetof(OpenResult, pluginArea) == 8);
+TESSARD_LAYOUT(ReadRequest_reserved1, offsetof(ReadRequest, reserved1) == 13);
+TESSARD_LAYOUT(ReadRequest_reserved2, offsetof(ReadRequest, reserved2) == 20);
+TESSARD_LAYOUT(ReadReply_reserved, offsetof(ReadReply, reserved) == 8);
+TESSARD_LAYOUT(WriteRequest_padding1, offsetof(WriteRequest, padding1) == 20);
+TESSARD_LAYOUT(WriteReply_reserved, offsetof(WriteReply, reserved) == 8);
+TESSARD_LAYOUT(PayloadRef_reserved, offsetof(PayloadRef, reserved) == 12);
+TESSARD_LAYOUT(IoctlRequest_reserved, offsetof(IoctlRequest, reserved) == 12);
+TESSARD_LAYOUT(IoctlReply_reserved, offsetof(IoctlReply, reserved) == 12);
+/* From byte 16 on, a WriteRequest is the event's bytes 8 to 223. */
+TESSARD_LAYOUT(WriteRequest_carries_event,
+               offsetof(WriteRequest, length) - offsetof(CoreMessage, length) == 8 &&
+                   offsetof(WriteRequest, extra) - offsetof(CoreMessage, extra) == 8);
+
+/* The constants are part of the boundary as much as the records: plugins
+ * built against another copy of this header must agree on every value. */
+TESSARD_LAYOUT(flags_are_64_bits, sizeof(MSG_SELECT_0) == 8 && sizeof(MSG_CANCEL) == 8);
+TESSARD_LAYOUT(select_bits, MSG_SELECT_0 == 0x1 && MSG_SELECT_1 == 0x2 && MSG_SELECT_2 == 0x4 &&
+                                MSG_SELECT_3 == 0x8 && MSG_SELECT_4 == 0x10 &&
+                                MSG_SELECT_5 == 0x20 && MSG_SELECT_6 == 0x40 &&
+                                MSG_SELECT_7 == 0x80 && MSG_SELECT_8 == 0x400);
+TESSARD_LAYOUT(other_flag_bits, MSG_TO_OTHERS == 0x100 && MSG_RELEASE == 0x200 &&
+                                    MSG_TO_ALL == 0x800 && MSG_CANCEL == 0x1000);
+TESSARD_LAYOUT(types, MSG_TYPE_SEQUENCED == 0x1000000 && MSG_TYPE_TEXT == 0x1000002 &&
+                          MSG_TYPE_XML == 0x1000010 && MSG_TYPE_STATISTICS == 0x1000020);
+TESSARD_LAYOUT(core_id, CORE_ID == 0x80000000 && sizeof(CORE_ID) == 8);
+TESSARD_LAYOUT(status_codes, STATUS_OK == 0 && STATUS_CANCELLED == 1 && STATUS_NO_SEQUENCE == 3 &&
+                                 STATUS_OVERRUN == 4 && STATUS_THROTTLED == 5 &&
+                                 STATUS_STOPPING == 6 && STATUS_NO_MEMORY == -1);
+TESSARD_LAYOUT(ioctl_codes, IOCTL_ON_LOAD == 1 && IOCTL_TO_OTHERS == 2 && IOCTL_TO_ALL == 3);
+
+#undef TESSARD_WIDTH
 #undef TESSARD_LAYOUT
 
 #ifdef __cplusplus

@@ -77,6 +77,14 @@ std::vector<Workload> standardWorkloads() {
     return all;
 }
 
+std::vector<Workload> ratioWorkloads() {
+    Workload w1 = smallEvents();
+    w1.messagesPerProducer = 4000000;
+    Workload w3 = fanOut(32);
+    w3.messagesPerProducer = 400000;
+    return {w1, w3};
+}
+
 std::optional<Workload> workloadNamed(const std::string& name) {
     for (const Workload& w : standardWorkloads()) {
         if (w.name == name) return w;

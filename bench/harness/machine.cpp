@@ -38,6 +38,20 @@ std::string peerVersions() {
 
 }  // namespace
 
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (!(in >> one >> five >> fifteen)) return "unknown";
+    return one + ", " + five + ", " + fifteen;
+}
+
+double oneMinuteLoad() {
+    std::ifstream in("/proc/loadavg");
+    double load = -1;
+    in >> load;
+    return in ? load : -1;
+}
+
 MachineInfo thisMachine() {
     MachineInfo m;
     m.cpu = fieldOf("/proc/cpuinfo", "model name");
@@ -53,6 +67,7 @@ MachineInfo thisMachine() {
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     m.date = date;
+    m.loadAtStart = loadAverage();
     return m;
 }
 

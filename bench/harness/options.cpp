@@ -35,8 +35,9 @@ bool addWorkloads(const std::string& list, std::vector<Workload>& workloads, std
 
 bool addContenders(const std::string& list, std::vector<std::string>& contenders, std::string& error) {
     for (const std::string& name : split(list)) {
-        if (!isContender(name)) return error = "unknown contender " + name, false;
-        contenders.push_back(name);
+        const std::string contender = contenderNamed(name);
+        if (contender.empty()) return error = "unknown contender " + name, false;
+        contenders.push_back(contender);
     }
     return true;
 }
@@ -45,15 +46,25 @@ bool parseNumber(const std::string& text, double& value) {
     try {
         std::size_t used = 0;
         value = std::stod(text, &used);
-        return used == text.size() && value > 0;
+        return used == text.size() && value >= 0;
     } catch (const std::exception&) {
         return false;
     }
 }
 
-bool takeOption(Options& o, const std::string& name, const std::string& value, std::string& error) {
+// What was given on the command line, before the defaults that depend on
+// the whole of it are settled.
+struct Given {
+    bool rounds = false;
+    bool ratioRounds = false;
+    bool quick = false;
+};
+
+bool takeOption(Options& o, Given& given, const std::string& name, const std::string& value,
+                std::string& error) {
     double number = 0;
     if (name == "--workloads") return addWorkloads(value, o.workloads, error);
+    if (name == "--compare-build") return o.compareBuild = value, true;
     if (name == "--contenders") return addContenders(value, o.contenders, error);
     if (name == "--out") return o.out = value, true;
     if (name == "--peer") return o.mode = Options::Mode::Peer, o.peer = value, true;
@@ -63,8 +74,12 @@ bool takeOption(Options& o, const std::string& name, const std::string& value, s
         if (!fault) return error = "unknown fault " + value, false;
         return o.fault = *fault, true;
     }
-    if (!parseNumber(value, number)) return error = name + " wants a positive number", false;
-    if (name == "--rounds") return o.rounds = static_cast<int>(number), true;
+    if (!parseNumber(value, number)) return error = name + " wants a number", false;
+    if (name == "--rounds") return given.rounds = true, o.rounds = static_cast<int>(number), true;
+    if (name == "--ratio-rounds") {
+        return given.ratioRounds = true, o.ratioRounds = static_cast<int>(number), true;
+    }
+    if (number <= 0) return error = name + " wants a positive number", false;
     if (name == "--scale") return o.scale = number, true;
     if (name == "--seconds") return o.seconds = static_cast<int>(number), true;
     if (name == "--sample-every") return o.sampleSeconds = static_cast<int>(number), true;
@@ -72,7 +87,8 @@ bool takeOption(Options& o, const std::string& name, const std::string& value, s
     return false;
 }
 
-bool takeSwitch(Options& o, const std::string& name) {
+bool takeSwitch(Options& o, Given& given, const std::string& name) {
+    if (name == "--quick") return given.quick = true, true;
     if (name == "--soak") return o.mode = Options::Mode::Soak, true;
     if (name == "--idle") return o.mode = Options::Mode::Idle, true;
     if (name == "--baseline") return o.baseline = true, true;
@@ -80,32 +96,55 @@ bool takeSwitch(Options& o, const std::string& name) {
     return false;
 }
 
+// A quick run and a comparison of builds are ratio rounds alone, unless
+// survey rounds are asked for; a full survey of five rounds or more comes
+// with the ratio rounds, a shorter or narrower one without them.
+void settleDefaults(Options& o, const Given& given) {
+    if (o.workloads.empty()) o.workloads = standardWorkloads();
+    if (o.contenders.empty()) o.contenders = contenderNames();
+    const bool ratiosOnly = given.quick || !o.compareBuild.empty();
+    if (ratiosOnly && !given.rounds) o.rounds = 0;
+    if (given.ratioRounds) return;
+    const bool withSurvey = o.fullSurvey() && o.rounds >= 5;
+    o.ratioRounds = given.quick ? 8 : ratiosOnly || withSurvey ? 15 : 0;
+}
+
 }  // namespace
 
-bool Options::full() const {
-    return rounds >= 5 && workloads.size() == standardWorkloads().size() &&
+bool Options::fullSurvey() const {
+    return workloads.size() == standardWorkloads().size() &&
            contenders.size() == contenderNames().size() && scale == 1.0 && fault == Fault::None;
+}
+
+bool Options::full() const {
+    return fullSurvey() && rounds >= 5 && ratioRounds >= 12 && compareBuild.empty();
 }
 
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
     Options o;
+    Given given;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (takeSwitch(o, name)) continue;
+        if (takeSwitch(o, given, name)) continue;
         if (i + 1 >= argc) return error = name + " wants a value", std::nullopt;
-        if (!takeOption(o, name, argv[++i], error)) return std::nullopt;
+        if (!takeOption(o, given, name, argv[++i], error)) return std::nullopt;
     }
-    if (o.workloads.empty()) o.workloads = standardWorkloads();
-    if (o.contenders.empty()) o.contenders = contenderNames();
+    settleDefaults(o, given);
+    if (o.mode == Options::Mode::Rounds && o.rounds == 0 && o.ratioRounds == 0) {
+        return error = "no rounds to run", std::nullopt;
+    }
     if (o.mode == Options::Mode::Peer && o.config.empty()) return error = "--peer wants --config", std::nullopt;
     return o;
 }
 
 std::string usage() {
-    return "usage: tessard_bench [--rounds N] [--workloads W1,W2,W3,W4|W3K8,...]\n"
-           "                     [--contenders tessard,zmq-poll,zmq-threads,gstreamer,floor]\n"
+    return "usage: tessard_bench [--rounds N] [--ratio-rounds N] [--workloads W1,W2,W3,W4|W3K8,...]\n"
+           "                     [--contenders tessard,zmq-bounded,zmq-unbounded,zmq-threads,\n"
+           "                                   gstreamer,floor]\n"
            "                     [--scale F] [--fault drop|reorder|corrupt|nocopy]\n"
            "                     [--out DIR] [--baseline]\n"
+           "       tessard_bench --quick [--ratio-rounds 8]\n"
+           "       tessard_bench --compare-build DIR [--ratio-rounds 15] [--scale F]\n"
            "       tessard_bench --soak [--seconds 600] [--sample-every 5] [--out DIR]\n"
            "       tessard_bench --idle [--seconds 10]\n";
 }

@@ -1,7 +1,10 @@
 // The harness's command line.
 //
-//   tessard_bench [--rounds N] [--workloads W1,W2,W3,W4] [--contenders a,b]
-//                 [--scale F] [--fault NAME] [--out DIR] [--baseline]
+//   tessard_bench [--rounds N] [--ratio-rounds N] [--workloads W1,W2,W3,W4]
+//                 [--contenders a,b] [--scale F] [--fault NAME] [--out DIR]
+//                 [--baseline]
+//   tessard_bench --quick [--ratio-rounds N]
+//   tessard_bench --compare-build DIR [--ratio-rounds N] [--scale F]
 //   tessard_bench --soak [--seconds N] [--sample-every N] [--out DIR]
 //   tessard_bench --idle [--seconds N]
 //   tessard_bench --peer NAME --config FILE     (the harness's own child)
@@ -19,7 +22,9 @@ namespace bench {
 struct Options {
     enum class Mode { Rounds, Soak, Idle, Peer, Help };
     Mode mode = Mode::Rounds;
-    int rounds = 5;
+    int rounds = 5;          // rounds of the survey (every workload); 0: none
+    int ratioRounds = 0;     // rounds of ratioWorkloads(); 0: none
+    std::string compareBuild;  // another build tree whose server is compared with this one
     std::vector<Workload> workloads;
     std::vector<std::string> contenders;
     double scale = 1.0;
@@ -31,9 +36,11 @@ struct Options {
     std::string peer;
     std::string config;
 
-    // All workloads and contenders, five rounds or more, unscaled, no fault:
-    // the run whose results are published.
+    // All workloads and contenders, five rounds or more, unscaled, no fault,
+    // and twelve ratio rounds or more: the run whose results are published.
     bool full() const;
+    // The survey has every workload and contender, unscaled, without a fault.
+    bool fullSurvey() const;
 };
 
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error);

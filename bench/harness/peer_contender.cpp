@@ -36,12 +36,12 @@ RunOutcome outcomeOf(const ChildExit& exit, const RunConfig& config, RunDirector
 }  // namespace
 
 BenchPaths builtPaths(const std::string& scratch) {
-    return BenchPaths{TESSARD_BENCH_SERVER, TESSARD_BENCH_PLUGIN_DIR, thisExecutable(), scratch};
+    return BenchPaths{TESSARD_BENCH_SERVER, "", TESSARD_BENCH_PLUGIN_DIR, thisExecutable(), scratch};
 }
 
 const std::vector<std::string>& contenderNames() {
-    static const std::vector<std::string> names{"tessard", "zmq-poll", "zmq-threads", "gstreamer",
-                                                "floor"};
+    static const std::vector<std::string> names{"tessard",     "zmq-bounded", "zmq-unbounded",
+                                                "zmq-threads", "gstreamer",   "floor"};
     return names;
 }
 
@@ -50,14 +50,38 @@ bool isContender(const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+std::string contenderNamed(const std::string& name) {
+    if (name == "zmq-poll") return "zmq-unbounded";
+    return isContender(name) ? name : "";
+}
+
+const std::vector<std::string>& ratioContenders() {
+    static const std::vector<std::string> names{"tessard", "zmq-bounded", "zmq-unbounded"};
+    return names;
+}
+
+std::vector<std::string> hubPeersOf(const std::vector<std::string>& contenders) {
+    std::vector<std::string> peers;
+    for (const std::string& c : contenders) {
+        if (c.rfind("tessard", 0) != 0 && c != "floor") peers.push_back(c);
+    }
+    return peers;
+}
+
 bool faultApplies(const std::string& contender, Fault fault) {
     if (fault != Fault::NoCopy) return true;
-    return contender != "tessard" && contender != "floor";
+    return contender.rfind("tessard", 0) != 0 && contender != "floor";
 }
 
 RunOutcome runContender(const std::string& contender, const Workload& workload, Fault fault,
                         const BenchPaths& paths) {
     if (contender == "tessard") return runTessard(workload, fault, paths);
+    if (contender == "tessard-other") {
+        if (paths.otherServer.empty()) return failedRun("no other build to compare with");
+        BenchPaths other = paths;
+        other.server = paths.otherServer;
+        return runTessard(workload, fault, other);
+    }
     return runPeer(contender, workload, fault, paths);
 }
 

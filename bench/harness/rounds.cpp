@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "harness/machine.h"
+
 namespace bench {
 
 std::string describe(const Workload& workload, const RunOutcome& o) {
@@ -19,9 +21,10 @@ std::string describe(const Workload& workload, const RunOutcome& o) {
 }
 
 BenchResults runRounds(const Selection& selection, const BenchPaths& paths, std::ostream& log) {
-    BenchResults results{selection, {}};
+    BenchResults results{selection, {}, {}};
     const std::size_t turns = selection.contenders.size();
     for (int round = 0; round < selection.rounds; ++round) {
+        results.loadPerRound.push_back(oneMinuteLoad());
         for (const Workload& workload : selection.workloads) {
             for (std::size_t turn = 0; turn < turns; ++turn) {
                 const std::string& contender =

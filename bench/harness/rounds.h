@@ -26,6 +26,9 @@ struct BenchResults {
     Selection selection;
     // outcomes[workload name][contender], one per round in round order.
     std::map<std::string, std::map<std::string, std::vector<RunOutcome>>> outcomes;
+    // The 1-minute load average as each round began: how much else the
+    // machine was doing while the round was measured.
+    std::vector<double> loadPerRound;
 };
 
 BenchResults runRounds(const Selection& selection, const BenchPaths& paths, std::ostream& log);

@@ -8,8 +8,9 @@ namespace {
 
 bool runNamed(const std::string& contender, PeerRun& run, std::string& error) {
     if (contender == "floor") return runFloor(run, error);
-    if (contender == "zmq-poll") return runZmq(run, true, error);
-    if (contender == "zmq-threads") return runZmq(run, false, error);
+    if (contender == "zmq-bounded") return runZmq(run, ZmqSetup{true, true}, error);
+    if (contender == "zmq-unbounded") return runZmq(run, ZmqSetup{false, true}, error);
+    if (contender == "zmq-threads") return runZmq(run, ZmqSetup{false, false}, error);
     if (contender == "gstreamer") return runGstreamer(run, error);
     error = "no such peer: " + contender;
     return false;

@@ -16,9 +16,14 @@ namespace bench {
 // to each consumer's check: the cost of the one copy a hub must make.
 bool runFloor(PeerRun& run, std::string& error);
 
-// ZeroMQ inproc PUB/SUB; all consumers on one polling thread, or a thread
-// for each.
-bool runZmq(PeerRun& run, bool onePollingThread, std::string& error);
+// ZeroMQ inproc PUB/SUB: bounded (default high-water marks, a full pipe
+// blocks the sender) or unbounded, its consumers on one polling thread or
+// on a thread each.
+struct ZmqSetup {
+    bool bounded = false;
+    bool onePollingThread = true;
+};
+bool runZmq(PeerRun& run, const ZmqSetup& setup, std::string& error);
 
 // GStreamer appsrc -> tee -> (queue -> appsink) per consumer.
 bool runGstreamer(PeerRun& run, std::string& error);

@@ -1,4 +1,4 @@
-// ZeroMQ inproc PUB/SUB as a hub.
+// ZeroMQ inproc PUB/SUB as a hub, in three set-ups.
 //
 // Each producer thread owns a publishing socket bound to its own inproc
 // endpoint (sockets are not shared between threads); every consumer's SUB
@@ -6,20 +6,30 @@
 // copies the producer's buffer into a message once; the publisher shares
 // that message among its subscribers.
 //
-// No message may be dropped: both high-water marks are 0 (no limit, the
-// same unbounded queue the server's event queue is), and the publisher
-// refuses rather than drops should a limit ever be reached. The publishers
-// are XPUB sockets, PUB's own data path with the subscriptions visible, so
-// that the run starts only once every subscription has arrived; a plain PUB
-// would silently drop what it sends before that.
+// No message may be dropped, so every publisher sets ZMQ_XPUB_NODROP: when
+// a subscriber's pipe is full the send blocks until it has room instead of
+// dropping. The publishers are XPUB sockets, PUB's own data path with the
+// subscriptions visible, so that the run starts only once every
+// subscription has arrived; a plain PUB would silently drop what it sends
+// before that.
 //
-// Consumers run either all on one thread that polls their sockets, or on a
-// thread each that blocks in receive.
+// - zmq-bounded, the set-up at its best for these workloads: the default
+//   high-water marks, so a producer that runs ahead waits for the slowest
+//   subscriber rather than growing a queue, and all subscribers served by
+//   one thread that polls them and takes at most kSweepLimit messages from
+//   each socket per sweep, so no subscriber waits behind a long backlog of
+//   another.
+// - zmq-unbounded: both high-water marks 0 (no limit, the same unbounded
+//   queue the server's event queue is), one polling thread that empties
+//   each ready socket in turn.
+// - zmq-threads: unbounded, with a thread for each subscriber that blocks
+//   in receive.
 
 #include <zmq.h>
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -30,6 +40,8 @@ namespace bench {
 namespace {
 
 constexpr int kReceiveTimeoutMs = 100;
+// zmq-bounded's messages taken from one socket per sweep of the poll.
+constexpr int kSweepLimit = 64;
 
 std::string endpointOf(int producer) { return "inproc://bench-producer-" + std::to_string(producer); }
 
@@ -41,7 +53,7 @@ std::string zmqError(const std::string& what) { return what + ": " + zmq_strerro
 
 class ZmqHub {
 public:
-    explicit ZmqHub(PeerRun& run) : run(run), context(zmq_ctx_new()) {}
+    ZmqHub(PeerRun& run, const ZmqSetup& setup) : run(run), setup(setup), context(zmq_ctx_new()) {}
     ~ZmqHub() {
         for (void* socket : publishers) zmq_close(socket);
         for (void* socket : subscribers) zmq_close(socket);
@@ -56,22 +68,31 @@ public:
 private:
     bool openPublisher(int producer, std::string& error);
     bool openSubscriber(std::string& error);
+    // Sets both high-water marks to 0 (no limit) in the unbounded set-ups;
+    // the bounded one keeps ZeroMQ's defaults.
+    bool setWaterMarks(void* socket) const;
     bool awaitSubscriptions(void* publisher, std::string& error);
     // Receives what is waiting (or, with `wait`, the next message) for
     // consumer `index`; false when nothing came.
     bool receiveOne(int index, int flags);
 
     PeerRun& run;
+    const ZmqSetup setup;
     void* context;
     std::vector<void*> publishers;   // one per producer, used by its thread
     std::vector<void*> subscribers;  // one per consumer, used by its thread
 };
 
+bool ZmqHub::setWaterMarks(void* socket) const {
+    if (setup.bounded) return true;
+    return setInt(socket, ZMQ_SNDHWM, 0) && setInt(socket, ZMQ_RCVHWM, 0);
+}
+
 bool ZmqHub::openPublisher(int producer, std::string& error) {
     void* socket = zmq_socket(context, ZMQ_XPUB);
     publishers.push_back(socket);
-    if (!socket || !setInt(socket, ZMQ_SNDHWM, 0) || !setInt(socket, ZMQ_RCVHWM, 0) ||
-        !setInt(socket, ZMQ_XPUB_NODROP, 1) || !setInt(socket, ZMQ_XPUB_VERBOSE, 1) ||
+    if (!socket || !setWaterMarks(socket) || !setInt(socket, ZMQ_XPUB_NODROP, 1) ||
+        !setInt(socket, ZMQ_XPUB_VERBOSE, 1) ||
         !setInt(socket, ZMQ_LINGER, 0) || !setInt(socket, ZMQ_RCVTIMEO, 5000) ||
         zmq_bind(socket, endpointOf(producer).c_str()) != 0) {
         error = zmqError("publisher");
@@ -83,8 +104,8 @@ bool ZmqHub::openPublisher(int producer, std::string& error) {
 bool ZmqHub::openSubscriber(std::string& error) {
     void* socket = zmq_socket(context, ZMQ_SUB);
     subscribers.push_back(socket);
-    if (!socket || !setInt(socket, ZMQ_RCVHWM, 0) || !setInt(socket, ZMQ_SNDHWM, 0) ||
-        !setInt(socket, ZMQ_LINGER, 0) || !setInt(socket, ZMQ_RCVTIMEO, kReceiveTimeoutMs) ||
+    if (!socket || !setWaterMarks(socket) || !setInt(socket, ZMQ_LINGER, 0) ||
+        !setInt(socket, ZMQ_RCVTIMEO, kReceiveTimeoutMs) ||
         zmq_setsockopt(socket, ZMQ_SUBSCRIBE, "", 0) != 0) {
         error = zmqError("subscriber");
         return false;
@@ -153,11 +174,12 @@ bool ZmqHub::receiveOne(int index, int flags) {
 void ZmqHub::consumeOnOneThread() {
     std::vector<zmq_pollitem_t> items;
     for (void* socket : subscribers) items.push_back({socket, 0, ZMQ_POLLIN, 0});
+    const int limit = setup.bounded ? kSweepLimit : std::numeric_limits<int>::max();
     while (!run.watch.over()) {
         if (zmq_poll(items.data(), static_cast<int>(items.size()), kReceiveTimeoutMs) <= 0) continue;
         for (std::size_t c = 0; c < items.size(); ++c) {
             if ((items[c].revents & ZMQ_POLLIN) == 0) continue;
-            while (receiveOne(static_cast<int>(c), ZMQ_DONTWAIT)) {
+            for (int taken = 0; taken < limit && receiveOne(static_cast<int>(c), ZMQ_DONTWAIT); ++taken) {
             }
         }
     }
@@ -175,11 +197,11 @@ void ZmqHub::consumeOnThreadEach() {
 
 }  // namespace
 
-bool runZmq(PeerRun& run, bool onePollingThread, std::string& error) {
-    ZmqHub hub(run);
+bool runZmq(PeerRun& run, const ZmqSetup& setup, std::string& error) {
+    ZmqHub hub(run, setup);
     if (!hub.open(error)) return false;
     std::thread consumers([&] {
-        if (onePollingThread) {
+        if (setup.onePollingThread) {
             hub.consumeOnOneThread();
         } else {
             hub.consumeOnThreadEach();

@@ -9,4 +9,4 @@ set ylabel 'messages/s'
 set logscale y
 set grid
 set key outside right top
-plot 'w3.dat' using 1:2:3:4 with yerrorlines lw 2 title 'tessard', 'w3.dat' using 1:5:6:7 with yerrorlines lw 2 title 'zmq-poll', 'w3.dat' using 1:8:9:10 with yerrorlines lw 2 title 'zmq-threads', 'w3.dat' using 1:11:12:13 with yerrorlines lw 2 title 'gstreamer', 'w3.dat' using 1:14:15:16 with yerrorlines lw 2 title 'floor'
+plot 'w3.dat' using 1:2:3:4 with yerrorlines lw 2 title 'tessard', 'w3.dat' using 1:5:6:7 with yerrorlines lw 2 title 'zmq-bounded', 'w3.dat' using 1:8:9:10 with yerrorlines lw 2 title 'zmq-unbounded', 'w3.dat' using 1:11:12:13 with yerrorlines lw 2 title 'zmq-threads', 'w3.dat' using 1:14:15:16 with yerrorlines lw 2 title 'gstreamer', 'w3.dat' using 1:17:18:19 with yerrorlines lw 2 title 'floor'

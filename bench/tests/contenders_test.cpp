@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "harness/contenders.h"
+#include "harness/other_build.h"
 #include "harness/server_memory.h"
 
 namespace bench {
@@ -88,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultRun{"tessard", Fault::Reorder, "lost 1, reordered 1, corrupt 0"},
                     FaultRun{"tessard", Fault::Corrupt, "lost 1, reordered 0, corrupt 1"},
                     FaultRun{"floor", Fault::Drop, "lost 1"},
-                    FaultRun{"zmq-poll", Fault::NoCopy, "corrupt "},
+                    FaultRun{"zmq-bounded", Fault::NoCopy, "corrupt "},
+                    FaultRun{"zmq-unbounded", Fault::NoCopy, "corrupt "},
                     FaultRun{"zmq-threads", Fault::NoCopy, "corrupt "},
                     FaultRun{"gstreamer", Fault::NoCopy, "corrupt "}),
     [](const testing::TestParamInfo<FaultRun>& info) {
@@ -99,6 +101,25 @@ TEST(FaultTest, ACopyThatCannotBeSkippedIsNotPretendedTo) {
     const RunOutcome o = runContender("tessard", smallNamed("W1", 0.001), Fault::NoCopy, paths());
     EXPECT_FALSE(o.passed);
     EXPECT_NE(o.failure.find("cannot be made"), std::string::npos) << o.failure;
+}
+
+// Catches a comparison that cannot find another build's server, runs this
+// build's server twice, or takes a tree without a server for a build.
+TEST(OtherBuildTest, AnotherBuildsServerRunsTheWorkloadWithTheSamePlugins) {
+    std::string error;
+    const std::optional<OtherBuild> other = otherBuildAt(TESSARD_BENCH_BUILD_DIR "/..", error);
+    ASSERT_TRUE(other) << error;
+    EXPECT_EQ(other->difference, "");  // this very build, read through its cache
+    EXPECT_FALSE(otherBuildAt(TESSARD_BENCH_BUILD_DIR, error));
+    EXPECT_NE(error.find("no tessard executable"), std::string::npos) << error;
+
+    EXPECT_FALSE(runContender("tessard-other", smallNamed("W1", 0.001), Fault::None, paths()).passed);
+    BenchPaths comparing = paths();
+    comparing.otherServer = other->server;
+    comparing.server = "/nonexistent/tessard";  // only the other build's server can pass
+    const RunOutcome o = runContender("tessard-other", smallNamed("W3K8", 0.005), Fault::None, comparing);
+    ASSERT_TRUE(o.passed) << o.failure;
+    EXPECT_GT(o.throughput, 0);
 }
 
 TEST(ServerMemoryTest, TheBareServerIsMeasuredAndAShortSoakSamplesItsMemory) {

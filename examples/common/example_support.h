@@ -12,6 +12,9 @@
  * that the lines of several plugin threads do not interleave and reach a
  * pipe without delay.
  *
+ * Times and places: wall-clock times in the form file names carry, making
+ * directories, absolute paths for console lines.
+ *
  * Header only, plain C (static inline functions), so that each plugin carries its
  * own copy and needs nothing but libc and the SDK header.
  */
@@ -33,6 +36,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 /* ---- Console lines -------------------------------------------------- */
@@ -164,6 +168,22 @@ static inline int exampleSleepUntil(ExampleStopper* stopper, const struct timesp
     return running;
 }
 
+/* Whether the stopper was stopped; for loops that wait elsewhere. */
+static inline int exampleStopped(ExampleStopper* stopper) {
+    pthread_mutex_lock(&stopper->lock);
+    const int stopped = stopper->stopped;
+    pthread_mutex_unlock(&stopper->lock);
+    return stopped;
+}
+
+/* Sleeps `seconds`, or less when the stopper is stopped; 1 when it slept. */
+static inline int exampleSleepFor(ExampleStopper* stopper, long seconds) {
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += seconds;
+    return exampleSleepUntil(stopper, &deadline);
+}
+
 /* `time` moved on by `nanoseconds`. */
 static inline void exampleAdvance(struct timespec* time, uint64_t nanoseconds) {
     const uint64_t total = (uint64_t)time->tv_nsec + nanoseconds;
@@ -175,6 +195,53 @@ static inline uint64_t exampleWallClockUs(void) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     return (uint64_t)now.tv_sec * 1000000u + (uint64_t)now.tv_nsec / 1000u;
+}
+
+/* ---- Times and places ----------------------------------------------- */
+
+/* `utcUs` (us since the epoch) as "20240501T120000.123Z", the form file
+ * names carry; it sorts as the times do. */
+static inline void exampleUtcName(int64_t utcUs, char* out, size_t outSize) {
+    const time_t seconds = (time_t)(utcUs / 1000000);
+    struct tm utc;
+    gmtime_r(&seconds, &utc);
+    char whole[16];
+    if (strftime(whole, sizeof(whole), "%Y%m%dT%H%M%S", &utc) == 0) whole[0] = '\0';
+    snprintf(out, outSize, "%.15s.%03uZ", whole, (unsigned)(utcUs / 1000 % 1000));
+}
+
+/* Reads the form exampleUtcName writes at the start of `text`; 0 when it is
+ * not there. */
+static inline int exampleParseUtcName(const char* text, int64_t* utcUs) {
+    struct tm utc;
+    int milliseconds = 0, used = 0;
+    memset(&utc, 0, sizeof(utc));
+    if (sscanf(text, "%4d%2d%2dT%2d%2d%2d.%3dZ%n", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+               &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &milliseconds, &used) != 7 ||
+        used != 20) {
+        return 0;
+    }
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    *utcUs = (int64_t)timegm(&utc) * 1000000 + (int64_t)milliseconds * 1000;
+    return 1;
+}
+
+/* Like mkdir -p: every missing directory of `path` is made. 0 or errno. */
+static inline int exampleMakeDirectories(const char* path) {
+    char partial[PATH_MAX];
+    snprintf(partial, sizeof(partial), "%s", path);
+    for (char* slash = strchr(partial + 1, '/');; slash = strchr(slash + 1, '/')) {
+        if (slash != NULL) *slash = '\0';
+        if (mkdir(partial, 0755) != 0 && errno != EEXIST) return errno;
+        if (slash == NULL) return 0;
+        *slash = '/';
+    }
+}
+
+/* `path` made absolute for console lines; `path` itself when it cannot be. */
+static inline const char* exampleAbsolute(const char* path, char* out) {
+    return realpath(path, out) != NULL ? out : path;
 }
 
 #endif /* EXAMPLE_SUPPORT_H */

@@ -36,10 +36,6 @@
 
 #define CONSOLE_ID UINT64_C(0x7E550030)
 
-/* The key a Write delivery is matched with: class bits one place up. */
-#define DELIVERY_KEY(type) \
-    ((((type) & UINT64_C(0xFFFFFFFFFF000000)) << 1) | ((type) & UINT64_C(0xFFFFFF)))
-
 /* One line, written with one call and flushed at once. */
 static void printLine(const char* text) {
     flockfile(stdout);
@@ -208,10 +204,10 @@ int32_t Load(const LoadContext* context, PluginInfo* info) {
     info->writeEvents = 1;
     /* Text notices: MSG_SELECT_6 selects entry 6; MSG_TYPE_TEXT 0x1000002
      * has the delivery key 0x2000002. */
-    info->eventMasks[6] = DELIVERY_KEY(MSG_TYPE_TEXT);
+    info->eventMasks[6] = tessardDeliveryKey(MSG_TYPE_TEXT);
     /* The memory state: MSG_SELECT_2 selects entry 2; MSG_TYPE_XML
      * 0x1000010 has the delivery key 0x2000010. */
-    info->eventMasks[2] = DELIVERY_KEY(MSG_TYPE_XML);
+    info->eventMasks[2] = tessardDeliveryKey(MSG_TYPE_XML);
     return 0;
 }
 

@@ -85,8 +85,8 @@ TEST_F(CoreLifecycle, StopWithoutStartIsHarmless) {
     EXPECT_EQ(theCore, &core);
     core.stop();
     core.stop();
-    EXPECT_FALSE(core.eventHandlerThread);
-    EXPECT_FALSE(core.schedulerThread);
+    EXPECT_FALSE(core.dispatcher().isRunning());
+    EXPECT_FALSE(core.monitor().isRunning());
 }
 
 TEST_F(CoreLifecycle, StartsWithoutPluginsDirectoryAndStopsTwice) {
@@ -94,16 +94,16 @@ TEST_F(CoreLifecycle, StartsWithoutPluginsDirectoryAndStopsTwice) {
     WorkingDirectory inBare(bare.path());
     Core core(wxFileName(bare / "tessard"), allocator);
     EXPECT_TRUE(core.start());
-    EXPECT_TRUE(core.eventHandlerThread);
-    EXPECT_TRUE(core.schedulerThread);
+    EXPECT_TRUE(core.dispatcher().isRunning());
+    EXPECT_TRUE(core.monitor().isRunning());
     EXPECT_TRUE(fileExists(bare / "plugins.xml"));
-    EXPECT_EQ(core.plugins.size(), 0u);
+    EXPECT_EQ(core.plugins().size(), 0u);
 
     auto stopping = std::async(std::launch::async, [&] { core.stop(); });
     ASSERT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready)
         << "stop did not return: a thread blocked in its wait was not woken";
-    EXPECT_FALSE(core.eventHandlerThread);
-    EXPECT_FALSE(core.schedulerThread);
+    EXPECT_FALSE(core.dispatcher().isRunning());
+    EXPECT_FALSE(core.monitor().isRunning());
     core.stop();
 }
 
@@ -146,7 +146,7 @@ TEST_F(CoreLifecycle, StopDiscardsWhatIsStillQueued) {
     EXPECT_EQ(probe.count(ProbeEntry::Close), 1u);
     EXPECT_EQ(writesOfType(probe, kTestType), 0u);
     EXPECT_EQ(allocator.liveBlocks(), 0);
-    EXPECT_TRUE(core.eventQueue.empty());
+    EXPECT_TRUE(core.router().events().empty());
 }
 
 // A plugin thread may still send after the Core stopped; the message is
@@ -281,7 +281,7 @@ TEST_F(CoreLifecycle, WriteStuckUntilCloseDoesNotHoldTheStop) {
     folder.install("probe", "other.so");
     LogCapture log;
     Core core(folder.exePath(), allocator);
-    core.callGrace = std::chrono::seconds(1);
+    core.setCallGrace(std::chrono::seconds(1));
     core.start();
     const std::string frame(32, 's');
     stuck.send(message(0x60000, MSG_SELECT_1, kTestType, &frame));
@@ -300,9 +300,10 @@ TEST_F(CoreLifecycle, WriteStuckUntilCloseDoesNotHoldTheStop) {
     EXPECT_EQ(allocator.liveBlocks(), 0);
 }
 
-// The stop does not wait for a backlog: the event in hand is handed out, the
-// rest is discarded and counted, so a steady flood cannot hold the stop.
-TEST_F(CoreLifecycle, StopHandsOutTheEventInHandAndDiscardsTheBacklog) {
+// The stop does not wait for a backlog: what was queued is handed out for a
+// moment, the rest is discarded and counted, so a steady flood cannot hold
+// the stop.
+TEST_F(CoreLifecycle, StopHandsOutTheBacklogForAMomentAndDiscardsTheRest) {
     ProbeControl& slow = subscribedProbe("slow.so", 0x4004);
     slow.behaviour.onWrite = [](ProbeControl&, const WriteRequest& request) {
         if (request.type == kTestType) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -310,10 +311,11 @@ TEST_F(CoreLifecycle, StopHandsOutTheEventInHandAndDiscardsTheBacklog) {
     folder.install("probe", "slow.so");
     LogCapture log;
     Core core(folder.exePath(), allocator);
-    core.callGrace = std::chrono::seconds(1);
+    core.setCallGrace(std::chrono::seconds(1));
     core.start();
     const std::string frame(16, 'w');
-    constexpr int kEvents = 30;
+    // Far more than the stop hands out at 100 ms each.
+    constexpr int kEvents = 100;
     for (int i = 0; i < kEvents; ++i) slow.send(message(0x4004, MSG_SELECT_1, kTestType, &frame));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (writesOfType(slow, kTestType) == 0 && std::chrono::steady_clock::now() < deadline) {

@@ -34,8 +34,8 @@ protected:
     // handler would; its payload copy becomes the test's to free.
     CoreMessage takeQueued() {
         CoreMessage event{};
-        EXPECT_TRUE(core->eventQueue.pop(event)) << "nothing was queued";
-        EXPECT_TRUE(core->eventQueue.empty()) << "more than one event was queued";
+        EXPECT_TRUE(core->router().events().pop(event)) << "nothing was queued";
+        EXPECT_TRUE(core->router().events().empty()) << "more than one event was queued";
         return event;
     }
 
@@ -152,11 +152,11 @@ TEST_F(Notices, EmptyTextIsQueuedWithoutPayload) {
 
 TEST_F(Notices, AcceptedWhileThrottling) {
     loadListeners();
-    core->throttling = true;
+    core->monitor().throttlingSwitch() = true;
     core->sendText("available system memory is low, throttling video");
     core->sendXml(*memoryDocument(), MSG_SELECT_2);
     dispatch();
-    core->throttling = false;
+    core->monitor().throttlingSwitch() = false;
     const std::vector<ProbeCall> texts = writesOfType(*listener, MSG_TYPE_TEXT);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].payload, "available system memory is low, throttling video");

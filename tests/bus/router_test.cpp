@@ -31,22 +31,6 @@ constexpr std::uint64_t kFrameType = 0x77;
 constexpr std::uint64_t kQueryType = 0x66;
 constexpr std::uint64_t kAnswerType = 0x55;
 
-// A plugin that takes events through Write when `flags` select `entry`.
-PluginInfo writerOn(std::uint64_t id, int entry) {
-    PluginInfo info = pluginInfo(id);
-    info.eventMasks[entry] = UINT64_MAX;
-    info.writeEvents = 1;
-    return info;
-}
-
-// A plugin that takes read requests selecting `entry`.
-PluginInfo readerOn(std::uint64_t id, int entry, std::uint64_t mask = UINT64_MAX) {
-    PluginInfo info = pluginInfo(id);
-    info.eventMasks[entry] = mask;
-    info.readPolling = 1;
-    return info;
-}
-
 CoreMessage answer(std::uint64_t handle, const void* payload, std::uint32_t length) {
     CoreMessage reply = message(kReaderId, MSG_SELECT_1, kAnswerType);
     reply.handle = handle;
@@ -84,7 +68,7 @@ protected:
     }
 
     std::size_t holds(const void* payload) {
-        return core->payloadHolders.holdsOn(reinterpret_cast<std::uintptr_t>(payload));
+        return core->router().payloads().holders().holdsOn(reinterpret_cast<std::uintptr_t>(payload));
     }
 
     ProbeControl* holderA = nullptr;
@@ -227,24 +211,24 @@ TEST_F(RouterCancel, OnlyExactFlagsFromSourceZeroCancel) {
     const std::size_t callsBefore = everything.calls().size();
 
     EXPECT_EQ(route(cancel(0x61)), STATUS_OK);
-    EXPECT_TRUE(core->replies.isCancelled(0x61));
-    EXPECT_TRUE(core->eventQueue.empty());
+    EXPECT_TRUE(core->router().cancels().isCancelled(0x61));
+    EXPECT_TRUE(core->router().events().empty());
 
     // With another bit it is a read request, which makes the handle live.
     CoreMessage notCancel = cancel(0x61);
     notCancel.flags = MSG_CANCEL | MSG_SELECT_5;
     EXPECT_EQ(route(notCancel), STATUS_OK);
-    EXPECT_FALSE(core->replies.isCancelled(0x61));
+    EXPECT_FALSE(core->router().cancels().isCancelled(0x61));
 
     // From a plugin it is an ordinary message, refused here for its handle.
     CoreMessage fromPlugin = cancel(0x62);
     fromPlugin.source = kSender;
     EXPECT_EQ(route(fromPlugin), STATUS_CANCELLED);
-    EXPECT_FALSE(core->replies.isCancelled(0x62));
+    EXPECT_FALSE(core->router().cancels().isCancelled(0x62));
 
     EXPECT_EQ(route(cancel(0x62)), STATUS_OK);
     EXPECT_EQ(route(cancel(0x62)), STATUS_OK);
-    EXPECT_TRUE(core->replies.isCancelled(0x62));
+    EXPECT_TRUE(core->router().cancels().isCancelled(0x62));
     dispatch();
     ASSERT_TRUE(workersDone());
     EXPECT_EQ(everything.calls().size(), callsBefore) << "a cancel reached a plugin";
@@ -299,10 +283,10 @@ class RouterReadRequest : public MessagePathTest {};
 TEST_F(RouterReadRequest, RequestMatchingNoPluginRevivesItsHandle) {
     load();
     EXPECT_EQ(route(cancel(0x81)), STATUS_OK);
-    ASSERT_TRUE(core->replies.isCancelled(0x81));
+    ASSERT_TRUE(core->router().cancels().isCancelled(0x81));
     EXPECT_EQ(route(readRequest(0x81, MSG_SELECT_2, kQueryType)), STATUS_OK);
-    EXPECT_FALSE(core->replies.isCancelled(0x81));
-    EXPECT_TRUE(core->eventQueue.empty()) << "a read request was queued";
+    EXPECT_FALSE(core->router().cancels().isCancelled(0x81));
+    EXPECT_TRUE(core->router().events().empty()) << "a read request was queued";
 }
 
 TEST_F(RouterReadRequest, WorkersOnlyForSubscribedReadingPlugins) {
@@ -443,7 +427,7 @@ TEST_F(RouterSequence, AcceptsTheOpeningRecordAnd766More) {
     EXPECT_EQ(route(sequenced(kSender, true)), STATUS_OK);
     ASSERT_TRUE(follow(kSender, 766));
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_OVERRUN);
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_NO_SEQUENCE);
 
     EXPECT_EQ(route(sequenced(kSender, true)), STATUS_OK);
@@ -460,7 +444,7 @@ TEST_F(RouterSequence, EachSenderCountsAlone) {
         ASSERT_EQ(route(sequenced(kOtherSender, false)), STATUS_OK) << i;
     }
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_OVERRUN);
-    EXPECT_TRUE(core->sequenceTable.isOpen(kOtherSender));
+    EXPECT_TRUE(core->router().sequences().isOpen(kOtherSender));
     EXPECT_EQ(route(sequenced(kOtherSender, false)), STATUS_OVERRUN);
 }
 
@@ -480,7 +464,7 @@ TEST_F(RouterSequence, UnsequencedRecordsAreNeitherCountedNorRefused) {
         ASSERT_EQ(route(noSelect), STATUS_OK);
         ASSERT_EQ(route(noClass), STATUS_OK);
     }
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
 
     // Only the value 1 opens a sequence.
     CoreMessage notOpening = sequenced(kSender, false);
@@ -494,10 +478,10 @@ TEST_F(RouterSequence, UnsequencedRecordsAreNeitherCountedNorRefused) {
         ASSERT_EQ(route(noClass), STATUS_OK);
     }
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_OVERRUN);
-    core->throttling = true;
+    core->monitor().throttlingSwitch() = true;
     EXPECT_EQ(route(noSelect), STATUS_OK);
     EXPECT_EQ(route(noClass), STATUS_OK);
-    core->throttling = false;
+    core->monitor().throttlingSwitch() = false;
 }
 
 // ---- Throttling ----------------------------------------------------------------
@@ -510,11 +494,11 @@ TEST_F(RouterThrottling, RefusesSequencedRecordsAndClosesTheSendersSequence) {
     EXPECT_EQ(route(sequenced(kSender, true)), STATUS_OK);
     EXPECT_EQ(route(sequenced(kOtherSender, true)), STATUS_OK);
 
-    core->throttling = true;
+    core->monitor().throttlingSwitch() = true;
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_THROTTLED);
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
     EXPECT_EQ(route(sequenced(kSender, true)), STATUS_THROTTLED) << "an opening record passed";
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_NO_SEQUENCE);
 
     // Everything else passes, the core's own notices too.
@@ -531,7 +515,7 @@ TEST_F(RouterThrottling, RefusesSequencedRecordsAndClosesTheSendersSequence) {
     }
     EXPECT_TRUE(noticeArrived);
 
-    core->throttling = false;
+    core->monitor().throttlingSwitch() = false;
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_NO_SEQUENCE);
     // A sender that sent nothing while throttling keeps its sequence.
     EXPECT_EQ(route(sequenced(kOtherSender, false)), STATUS_OK);
@@ -554,7 +538,7 @@ TEST_F(RouterNoMemory, LengthsFromTheSignBitOnCannotBeCopied) {
         huge.length = length;
         EXPECT_EQ(route(huge), STATUS_NO_MEMORY) << std::hex << length;
     }
-    EXPECT_TRUE(core->eventQueue.empty());
+    EXPECT_TRUE(core->router().events().empty());
     EXPECT_EQ(allocator.liveBlocks(), 0);
 }
 
@@ -562,23 +546,23 @@ TEST_F(RouterNoMemory, FailingAllocatorRefusesAndClosesTheSequence) {
     const std::string frame = "frame";
     allocator.failFromNowOn(true);
     EXPECT_EQ(route(message(kSender, MSG_SELECT_1, kFrameType, &frame)), STATUS_NO_MEMORY);
-    EXPECT_TRUE(core->eventQueue.empty());
+    EXPECT_TRUE(core->router().events().empty());
 
     // An opening record that cannot be copied leaves no sequence open.
     EXPECT_EQ(route(sequenced(kSender, true, &frame)), STATUS_NO_MEMORY);
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
 
     // One without payload needs no copy and passes; the next one with a
     // payload fails and closes the sequence it had been counted in.
     EXPECT_EQ(route(sequenced(kSender, true)), STATUS_OK);
     EXPECT_EQ(route(sequenced(kSender, false, &frame)), STATUS_NO_MEMORY);
-    EXPECT_FALSE(core->sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core->router().sequences().isOpen(kSender));
     EXPECT_EQ(route(sequenced(kSender, false)), STATUS_NO_SEQUENCE);
 
     // A record that is not sequenced leaves the sequence alone.
     EXPECT_EQ(route(sequenced(kOtherSender, true)), STATUS_OK);
     EXPECT_EQ(route(message(kOtherSender, MSG_SELECT_1, kFrameType, &frame)), STATUS_NO_MEMORY);
-    EXPECT_TRUE(core->sequenceTable.isOpen(kOtherSender));
+    EXPECT_TRUE(core->router().sequences().isOpen(kOtherSender));
 
     allocator.failFromNowOn(false);
     EXPECT_EQ(route(message(kSender, MSG_SELECT_1, kFrameType, &frame)), STATUS_OK);
@@ -596,7 +580,7 @@ TEST_F(RouterHandle, ThreadWithoutReplySlotCannotSendForAHandle) {
     const std::string frame = "frame";
     CoreMessage withHandle = message(kSender, MSG_SELECT_1, kFrameType, &frame);
     withHandle.handle = 0xC1;
-    ASSERT_FALSE(core->replies.isCancelled(0xC1));
+    ASSERT_FALSE(core->router().cancels().isCancelled(0xC1));
     EXPECT_EQ(route(withHandle), STATUS_CANCELLED);
     std::int32_t fromOwnThread = -2;
     std::thread([&] { fromOwnThread = route(withHandle); }).join();
@@ -604,14 +588,14 @@ TEST_F(RouterHandle, ThreadWithoutReplySlotCannotSendForAHandle) {
     withHandle.payload = nullptr;
     withHandle.length = 0;
     EXPECT_EQ(route(withHandle), STATUS_CANCELLED);
-    EXPECT_TRUE(core->eventQueue.empty());
+    EXPECT_TRUE(core->router().events().empty());
     EXPECT_EQ(allocator.liveBlocks(), 0) << "a refused copy was kept";
 
     // The refusal comes after the sequence check and keeps its count.
     CoreMessage opening = sequenced(kSender, true, &frame);
     opening.handle = 0xC1;
     EXPECT_EQ(route(opening), STATUS_CANCELLED);
-    EXPECT_TRUE(core->sequenceTable.isOpen(kSender));
+    EXPECT_TRUE(core->router().sequences().isOpen(kSender));
 }
 
 // ---- Pacing of readers --------------------------------------------------------------
@@ -685,7 +669,7 @@ TEST_F(RouterCodes, OnlyItsOwnCodesAreWritten) {
     const std::uint64_t types[] = {0, 5, MSG_TYPE_SEQUENCED | 5, UINT64_MAX};
     const std::uint32_t lengths[] = {0, 3, 0x80000000u};
     for (int state = 0; state < 4; ++state) {
-        core->throttling = (state & 1) != 0;
+        core->monitor().throttlingSwitch() = (state & 1) != 0;
         allocator.failFromNowOn((state & 2) != 0);
         for (std::uint64_t source : sources)
             for (std::uint64_t flags : flagWords)
@@ -702,7 +686,7 @@ TEST_F(RouterCodes, OnlyItsOwnCodesAreWritten) {
         dispatch();
     }
     allocator.failFromNowOn(false);
-    core->throttling = false;
+    core->monitor().throttlingSwitch() = false;
     // A run long enough to overrun, which the sweep above never reaches.
     send(sequenced(kSender, true));
     for (int i = 0; i < 767; ++i) send(sequenced(kSender, false));

@@ -141,8 +141,8 @@ class Concurrency : public MessagePathTest {
 protected:
     // A plain subscriber and a keeper, both on MSG_SELECT_1.
     void addSubscribers() {
-        plain = &addProbe("plain.so", writerOn(kPlainId));
-        keeper = &addProbe("keeper.so", writerOn(kKeeperId));
+        plain = &addProbe("plain.so", writerOn(kPlainId, 1));
+        keeper = &addProbe("keeper.so", writerOn(kKeeperId, 1));
         keeper->behaviour.retainWrites = true;
         keeper->behaviour.retainIoctls = true;
         releaser = std::make_shared<Releaser>(*keeper, kKeeperId);
@@ -155,21 +155,14 @@ protected:
         };
     }
 
-    static PluginInfo writerOn(std::uint64_t id) {
-        PluginInfo info = pluginInfo(id);
-        info.eventMasks[1] = UINT64_MAX;
-        info.writeEvents = 1;
-        return info;
-    }
-
     // Stops the Core, lets the keeper give back the rest, and checks that
     // every payload copy is gone.
     void stopAndExpectNothingLeft() {
         core->stop();
         releaser->finish();
         EXPECT_EQ(releaser->worstCode(), STATUS_OK);
-        EXPECT_EQ(core->payloadHolders.size(), 0u);
-        EXPECT_EQ(core->replies.slotCount(), 0u);
+        EXPECT_EQ(core->router().payloads().holders().size(), 0u);
+        EXPECT_EQ(core->router().payloads().slots().slotCount(), 0u);
         EXPECT_EQ(allocator.liveBlocks(), 0) << "payload copies were leaked";
     }
 
@@ -242,7 +235,7 @@ TEST_F(Concurrency, EverySubscriberGetsEveryEventOnceInEachSendersOrder) {
         EXPECT_EQ(sequence, expected) << "sender " << sender;
     }
     // Nothing is delivered twice, also not late.
-    ASSERT_TRUE(eventually([&] { return core->eventQueue.empty(); }));
+    ASSERT_TRUE(eventually([&] { return core->router().events().empty(); }));
     EXPECT_EQ(framesOf(*plain).size(), everything);
     stopAndExpectNothingLeft();
 }
@@ -399,7 +392,7 @@ TEST_F(Concurrency, PluginThreadsSendWhileTheCoreStartsAndStops) {
                 }
             });
         };
-        PluginInfo listening = writerOn(kPlainId);
+        PluginInfo listening = writerOn(kPlainId, 1);
         listening.readPolling = 1;
         ProbeControl& listener = addProbe(listenerFile, listening);
         start();

@@ -31,18 +31,11 @@ constexpr std::uint64_t kFirstId = 0x60000;
 constexpr std::uint64_t kFrameType = 0x77;
 constexpr std::uint64_t kFollowUpType = 0x78;
 
-PluginInfo writerOn(std::uint64_t id, int entry, std::uint64_t mask = UINT64_MAX) {
-    PluginInfo info = pluginInfo(id);
-    info.eventMasks[entry] = mask;
-    info.writeEvents = 1;
-    return info;
-}
-
 // A plugin with no masks that takes no Write.
 PluginInfo silentInfo(std::uint64_t id) { return pluginInfo(id); }
 
 std::size_t holdsOn(Core& core, const void* payload) {
-    return core.payloadHolders.holdsOn(reinterpret_cast<std::uintptr_t>(payload));
+    return core.router().payloads().holders().holdsOn(reinterpret_cast<std::uintptr_t>(payload));
 }
 
 class FanOut : public MessagePathTest {
@@ -349,7 +342,7 @@ TEST_F(FanOut, RetainedPayloadKeepsOneHolderUntilItsRelease) {
     // During its call the keeper and the dispatcher held it; after the pass
     // only the keeper does.
     EXPECT_GE(heldDuringCall->load(), 2u);
-    EXPECT_EQ(core->payloadHolders.size(), 1u);
+    EXPECT_EQ(core->router().payloads().holders().size(), 1u);
     EXPECT_EQ(holdsOn(*core, first), 1u);
     EXPECT_EQ(route(release(kSilentId, first)), STATUS_OK);
     EXPECT_EQ(holdsOn(*core, first), 1u) << "a plugin that kept nothing released the keeper's hold";
@@ -365,7 +358,7 @@ TEST_F(FanOut, RetainedPayloadKeepsOneHolderUntilItsRelease) {
               STATUS_OK);
     ASSERT_TRUE(workersDone());
     EXPECT_EQ(allocator.liveBlocks(), 0);
-    EXPECT_EQ(core->payloadHolders.size(), 0u);
+    EXPECT_EQ(core->router().payloads().holders().size(), 0u);
 }
 
 // The dispatcher's own hold keeps the buffer for the plugins after one that
@@ -378,13 +371,13 @@ TEST_F(FanOut, EarlyReleaseCannotFreeTheBufferDuringThePass) {
     };
     ProbeControl& later = addProbe("later.so", writerOn(kWriterId, 1));
     load();
-    ASSERT_EQ(recordOf("first.so").info.id, (*core->plugins.snapshot())[0].info.id);
+    ASSERT_EQ(recordOf("first.so").info.id, (*core->plugins().snapshot())[0].info.id);
 
     deliver(later, kWriterId, MSG_SELECT_1, "still here");
     ASSERT_EQ(writesOfType(later, kFrameType).size(), 1u);
     EXPECT_EQ(writesOfType(later, kFrameType)[0].payload, "still here");
     EXPECT_EQ(allocator.liveBlocks(), 0);
-    EXPECT_EQ(core->payloadHolders.size(), 0u);
+    EXPECT_EQ(core->router().payloads().holders().size(), 0u);
 }
 
 TEST_F(FanOut, OnePayloadIsSharedByEveryReceiver) {
@@ -408,7 +401,7 @@ TEST_F(FanOut, EventWithoutPayloadStoresNoHolder) {
     auto holdersDuringCall = std::make_shared<std::atomic<std::size_t>>(99);
     Core* const target = core.get();
     keeper.behaviour.onWrite = [holdersDuringCall, target](ProbeControl&, const WriteRequest&) {
-        *holdersDuringCall = target->payloadHolders.size();
+        *holdersDuringCall = target->router().payloads().holders().size();
     };
     ProbeControl& other = addProbe("other.so", writerOn(kSilentId, 1));
     load();
@@ -424,7 +417,7 @@ TEST_F(FanOut, EventWithoutPayloadStoresNoHolder) {
     EXPECT_EQ(other.send(message(kSilentId, MSG_TO_ALL, kFrameType)), STATUS_OK);
     dispatch();
     EXPECT_EQ(holdersDuringCall->load(), 0u);
-    EXPECT_EQ(core->payloadHolders.size(), 0u);
+    EXPECT_EQ(core->router().payloads().holders().size(), 0u);
     EXPECT_EQ(allocator.totalBlocks(), copiesBefore);
     for (ProbeControl* plugin : {&keeper, &other}) {
         const std::vector<ProbeCall> writes = writesOfType(*plugin, kFrameType);
@@ -463,7 +456,7 @@ TEST_F(FanOut, EventsGoToAllPluginsInTableOrderOneAfterAnother) {
 
     // The probes in table order.
     std::vector<ProbeControl*> inTable;
-    const PluginTable::Snapshot table = core->plugins.snapshot();
+    const PluginTable::Snapshot table = core->plugins().snapshot();
     for (const PluginRecord& plugin : *table) {
         inTable.push_back(writers[plugin.info.id - 0x80]);
     }
@@ -496,7 +489,7 @@ TEST_F(FanOut, MessageSentFromInsideWriteGoesOutInTheSameDrain) {
                                              writesOfType(watcher, kFrameType)[0].order);
     EXPECT_GT(writesOfType(relay, kFollowUpType)[0].order, lastFrame);
     EXPECT_GT(writesOfType(watcher, kFollowUpType)[0].order, lastFrame);
-    EXPECT_TRUE(core->eventQueue.empty());
+    EXPECT_TRUE(core->router().events().empty());
 }
 
 // ---- Plugins the fan-out must pass by --------------------------------------------------
@@ -514,7 +507,7 @@ TEST_F(FanOut, MissingEntryPointsAreSkippedAndReportedOnceAtLoad) {
     }
     EXPECT_EQ(writesOfType(writer, kFrameType).size(), 2u);
     EXPECT_EQ(ioctlsCarrying(writer, "frame").size(), 1u);
-    EXPECT_EQ(core->payloadHolders.size(), 0u);
+    EXPECT_EQ(core->router().payloads().holders().size(), 0u);
     EXPECT_EQ(allocator.liveBlocks(), 0);
     EXPECT_EQ(log.countContaining("bus_lacking.so does not export Read, Write, IOCTL"), 1u);
     EXPECT_EQ(log.countContaining("does not export"), 1u);
@@ -523,14 +516,14 @@ TEST_F(FanOut, MissingEntryPointsAreSkippedAndReportedOnceAtLoad) {
 TEST_F(FanOut, RecordWithoutLibraryIsPassedBy) {
     ProbeControl& writer = addProbe("writer.so", writerOn(kWriterId, 1));
     load();
-    const PluginTable::Records original = core->plugins.edit();
+    const PluginTable::Records original = core->plugins().records().edit();
     PluginTable::Records withHole = original;
     PluginRecord hole = withHole[0];
     hole.library.reset();
     withHole.push_back(hole);
-    core->plugins.publish(withHole);
+    core->plugins().records().publish(withHole);
     deliver(writer, kWriterId, MSG_SELECT_1 | MSG_TO_ALL, "frame");
-    core->plugins.publish(original);
+    core->plugins().records().publish(original);
     EXPECT_EQ(ioctlsCarrying(writer, "frame").size(), 1u);
 }
 

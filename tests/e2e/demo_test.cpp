@@ -1,5 +1,7 @@
 // The demo that scripts/run.sh starts: the server built here, in the
-// foreground, with the example plugins in the plugins directory beside it.
+// foreground, with the example plugins in the plugins directory beside it:
+// two test-source cameras recorded into Matroska segments, a few seconds of
+// camera 1 played back into a clip and a thumbnail.
 //
 // Each test gives the server a directory of its own: a link to the built
 // executable and a plugins directory (the built one itself, or copies of its
@@ -14,12 +16,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <thread>
+#include <cstdio>
 
-#include "demo_reports.h"
 #include "foreground_server.h"
 #include "server_process.h"
 #include "temp_dir.h"
+#include "video_checks.h"
 
 namespace {
 
@@ -27,14 +29,24 @@ namespace fs = std::filesystem;
 using testing::HasSubstr;
 using testing::MatchesRegex;
 
-const char* const kExamples[] = {"camera_simulator.so", "recorder.so", "console.so",
+const char* const kExamples[] = {"camera.so", "recorder.so", "console.so",
                                  "playback_client.so"};
+// Frames the core may have accepted but not delivered when it stopped: it
+// drops the events still queued then ("The order of things", plugin guide).
+constexpr unsigned long long kStopSlack = 25;
 
 std::string builtPluginsDir() { return std::string(TESSARD_BUILD_DIR) + "/plugins"; }
 
 class Demo : public testing::Test {
 protected:
     void SetUp() override {
+#ifdef __SANITIZE_THREAD__
+        // GLib, GStreamer and the libraries their elements load synchronise
+        // with locks ThreadSanitizer does not see, so that it reports their
+        // own threads' work as races; the video plugins run in the other
+        // two builds.
+        GTEST_SKIP() << "the example video plugins do not run under ThreadSanitizer";
+#endif
         fs::create_directory(root / "home");
         placeServerExecutable(root / "tessard");
     }
@@ -86,34 +98,37 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST_F(Demo, RecordsEveryFrameThatReachesTheRecorderAndStopsCleanlyOnCtrlC) {
+// Catches: a demo that records nothing playable, loses frames on the way,
+// reports lost frames in steady state, plays back nothing, prints paths
+// that do not exist, or does not stop cleanly on Ctrl-C.
+TEST_F(Demo, RecordsTwoCamerasPlaysCameraOneBackAndStopsCleanlyOnCtrlC) {
     useBuiltPlugins();
     ASSERT_NO_FATAL_FAILURE(start());
-    // The playback client asks for camera 1 three seconds after the start
-    // and reports once the recorder has streamed it back.
-    ASSERT_TRUE(waitFor([](const std::string& out) {
-        return contains(out, "playback client: camera 1:");
-    })) << server->output() << server->errors();
+    ASSERT_TRUE(waitFor([](const std::string& out) { return contains(out, "thumbnail /"); },
+                        std::chrono::seconds(120)))
+        << server->output() << server->errors();
     server->signal(SIGINT);
     expectCleanExit();
 
     const std::string output = server->output();
     EXPECT_THAT(output, HasSubstr("press any key to stop the core"));
-    EXPECT_THAT(output, HasSubstr("stopping the core..."));
     for (const char* example : kExamples) {
         EXPECT_THAT(output, MatchesRegex(".*\nconsole:   " + std::string(example) +
                                          " +id 0x[0-9A-F]{8}  open code 0  .*"))
             << example;
     }
-    EXPECT_THAT(output, HasSubstr("console: memory throttling is enabled (core.xml)"));
     EXPECT_THAT(output, HasSubstr("console: memory is fine: no throttling"));
-
-    const auto playbacks = cleanPlaybacks(output);
-    ASSERT_EQ(playbacks.count(1), 1u) << output;
-    EXPECT_GT(playbacks.at(1)[0], 0u);
-    EXPECT_EQ(playbacks.at(1)[0], playbacks.at(1)[3]) << "frames back and frames sent differ";
-
-    expectCompleteRecordings(output, root / "recordings", 2);
+    EXPECT_FALSE(contains(output, "refused (")) << "lost frames reported in steady state";
+    video::expectCompleteRecordings(output, 2, 640, 360, kStopSlack);
+    for (const auto& [camera, segments] : video::writtenSegments(output)) {
+        for (const video::Segment& segment : segments) {
+            EXPECT_TRUE(fs::equivalent(fs::path(segment.path).parent_path(), root / "recordings"));
+        }
+    }
+    const std::string clip = video::clientPath(output, "clip");
+    EXPECT_GE(video::streamOf(clip).frames, 75) << clip;
+    EXPECT_EQ(video::decodeErrors(clip), "");
+    EXPECT_EQ(video::pngSize(video::clientPath(output, "thumbnail")), std::make_pair(640, 360));
 
     const std::string status = readFile(root / "plugins.xml");
     for (const char* example : kExamples) {
@@ -122,53 +137,57 @@ TEST_F(Demo, RecordsEveryFrameThatReachesTheRecorderAndStopsCleanlyOnCtrlC) {
     }
 }
 
-TEST_F(Demo, SettingsFilesShapeTheCamerasRecorderAndPlaybackAndEnterStops) {
+// Catches: recordings replaced at a restart, retention that deletes a newer
+// segment before an older one or ignores its limit, settings files that are
+// not read, and a broken library that stops the others.
+TEST_F(Demo, KeepsRecordingsAcrossARestartAndRetentionDeletesTheOldestFirst) {
     copyBuiltPlugins();
-    // 300 frames a second in all: the shared sequence overruns after 767
-    // frames, so the cameras must reopen it on their next key frames.
-    writeFile(root / "plugins/camera_simulator.conf",
-              "# three fast cameras\ncameras = 3\nframes_per_second = 100\n"
-              "frame_size = 2000\nkey_interval = 10\n");
-    // A writer slower than the cameras: frames are still waiting when the
-    // recorder is closed, and it must write every one of them.
-    writeFile(root / "plugins/recorder.conf",
-              "directory = rec/custom\nreport_interval = 1\nslow_disk_ms = 5\n");
-    writeFile(root / "plugins/playback_client.conf", "camera = 3\ndelay = 1\n");
+    writeFile(root / "plugins/camera.conf", "cameras = 1\nbitrate = 4000\npattern = snow\n");
+    writeFile(root / "plugins/recorder.conf", "directory = rec/custom\nsegment_seconds = 1\n");
+    writeFile(root / "plugins/playback_client.conf", "delay = 86400\n");
     writeFile(root / "plugins/broken.so", "not a shared object");
+    const auto segments = [](const std::string& out) {
+        return video::writtenSegments(out)[1].size();
+    };
     ASSERT_NO_FATAL_FAILURE(start());
-
-    const std::string overrun = "refused (sequence overrun); resuming at the next key frame";
-    ASSERT_TRUE(waitFor([&](const std::string& out) {
-        const std::size_t refused = out.find(overrun);
-        // A progress line after the refusal: frames after the reopening key
-        // frame have been written.
-        return refused != std::string::npos &&
-               out.find("recorder: camera", refused) != std::string::npos &&
-               contains(out, "playback client: camera 3:");
-    })) << server->output() << server->errors();
+    ASSERT_TRUE(waitFor([&](const std::string& out) { return segments(out) >= 3; }))
+        << server->output();
     server->writeInput("\n");
     expectCleanExit();
-
-    const std::string output = server->output();
-    EXPECT_THAT(output, HasSubstr("camera simulator: 3 cameras, 100 frames/s, 2000 bytes a frame, "
-                                  "a key frame every 10 frames"));
-    EXPECT_THAT(output,
+    const std::string first = server->output();
+    EXPECT_THAT(first, HasSubstr("camera: 1 camera; test sources 640x360, 25 frames/s, 4000 kbit/s"));
+    EXPECT_THAT(first,
                 HasSubstr("console: core: Failed to load plugin: broken.so (missing dependency)"));
-    EXPECT_THAT(output, MatchesRegex(".*\nconsole:   broken.so +not loaded\n.*"));
-    EXPECT_THAT(output,
-                MatchesRegex(".*\nrecorder: closing; [1-9][0-9]* frames still to write\n.*"));
-    EXPECT_THAT(readFile(root / "plugins.xml"),
-                HasSubstr("Filename=\"broken.so\" Opened=\"1\" OpenCode=\"79\""));
-
-    const auto playbacks = cleanPlaybacks(output);
-    ASSERT_EQ(playbacks.count(3), 1u) << output;
-    EXPECT_EQ(playbacks.at(3)[0], playbacks.at(3)[3]);
-
+    video::expectCompleteRecordings(first, 1, 640, 360, kStopSlack);
+    const std::vector<video::Segment> kept = video::writtenSegments(first)[1];
     // Relative to the server's directory, not to where it was started from.
-    const auto recordings = expectCompleteRecordings(output, root / "rec/custom", 3);
-    std::uint64_t gaps = 0;
-    for (const auto& [camera, recording] : recordings) gaps += recording.gaps;
-    EXPECT_GT(gaps, 0u) << "the overrun left no gap to resume after";
+    EXPECT_TRUE(fs::equivalent(fs::path(kept[0].path).parent_path(), root / "rec/custom"));
+
+    // About 0.5 MB a second: a limit of 1 MB holds two or three segments.
+    writeFile(root / "plugins/recorder.conf",
+              "directory = rec/custom\nsegment_seconds = 1\nkeep_megabytes = 1\n");
+    // The first run's lines must not be taken for the second's.
+    fs::remove(root / "stdout");
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(waitFor([&](const std::string& out) { return segments(out) >= 3; }))
+        << server->output();
+    server->writeInput("\n");
+    expectCleanExit();
+    std::vector<std::string> deleted;
+    const std::string second = server->output();
+    for (const std::string& line : video::linesOf(second)) {
+        char path[4096] = {};
+        if (std::sscanf(line.c_str(), "recorder: retention: deleted %4095s", path) == 1) {
+            deleted.push_back(fs::path(path).filename());
+        }
+    }
+    ASSERT_GE(deleted.size(), kept.size()) << second;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(deleted[i], fs::path(kept[i].path).filename()) << "not the oldest first";
+    }
+    std::uintmax_t bytes = 0;
+    for (const auto& entry : fs::directory_iterator(root / "rec/custom")) bytes += entry.file_size();
+    EXPECT_LE(bytes, 2'000'000u) << "the limit of 1 MB plus the segment written last";
 }
 
 }  // namespace

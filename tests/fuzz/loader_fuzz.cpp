@@ -21,7 +21,7 @@
 #include "counting_allocator.h"
 #include "fuzz_support.h"
 #include "plugin_folder.h"
-#include "plugins/loader.h"
+#include "plugins/plugin_manager.h"
 
 namespace {
 
@@ -97,12 +97,12 @@ std::multiset<std::string> listedNames(const std::string& path, const std::strin
 void checkOutcome(const Core& core, const Expected& expected, const PluginFolder& folder) {
     std::multiset<std::string> tried;
     std::set<std::string> loaded;
-    for (const PluginRecord& plugin : *core.plugins.snapshot()) {
+    for (const PluginRecord& plugin : *core.plugins().snapshot()) {
         loaded.insert(plugin.fileName.utf8_string());
         tried.insert(plugin.fileName.utf8_string());
     }
     std::set<std::string> failed;
-    for (const wxString& name : core.failedPlugins) {
+    for (const wxString& name : core.plugins().failedPlugins()) {
         failed.insert(name.utf8_string());
         tried.insert(name.utf8_string());
     }
@@ -133,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingAllocator allocator;
     {
         Core core(folder.exePath(), allocator);
-        fuzz::check(loadPlugins(core), "the plugins directory cannot be read");
-        openPlugins(core);
+        fuzz::check(core.plugins().loadPlugins(), "the plugins directory cannot be read");
+        core.plugins().openPlugins();
         checkOutcome(core, expected, folder);
         core.stop();
     }

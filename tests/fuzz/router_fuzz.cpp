@@ -52,7 +52,7 @@ public:
                   "<?xml ?><Zelt Delta=\"0\"><Memory ID=\"-2147483648\" Throttling=\"0\" /></Zelt>");
         core = std::make_unique<Core>(folder.exePath(), allocator);
         core->start();
-        const PluginTable::Snapshot table = core->plugins.snapshot();
+        const PluginTable::Snapshot table = core->plugins().snapshot();
         fuzz::check(table->size() == 2, "the two plugins did not load");
         for (const PluginRecord& plugin : *table) pluginIds.push_back(plugin.info.id);
     }
@@ -71,7 +71,7 @@ public:
     // Waits until every worker has ended and every payload copy is free.
     bool settle() {
         const auto deadline = std::chrono::steady_clock::now() + kSettleLimit;
-        const PluginTable::Snapshot table = core->plugins.snapshot();
+        const PluginTable::Snapshot table = core->plugins().snapshot();
         for (const PluginRecord& plugin : *table) {
             if (!plugin.library->waitIdle(kSettleLimit)) return false;
         }
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!bytes.empty() && records.size() < kMostRecords) records.push_back(recordFrom(bytes, running));
     for (Record& record : records) record.pointTo();
 
-    (*running).throttling = throttling;
+    (*running).monitor().throttlingSwitch() = throttling;
     std::vector<std::thread> senders;
     for (std::size_t first = 0; first < kSenders; ++first) {
         senders.emplace_back(send, std::cref(records), first, throttling);

@@ -28,7 +28,7 @@ struct Notice {
 inline std::vector<Notice> takeNotices(Core& core) {
     std::vector<Notice> taken;
     CoreMessage event;
-    while (core.eventQueue.pop(event)) {
+    while (core.router().events().pop(event)) {
         Notice notice;
         notice.source = event.source;
         notice.handle = event.handle;
@@ -37,7 +37,7 @@ inline std::vector<Notice> takeNotices(Core& core) {
         if (event.payload != nullptr) {
             notice.payload.assign(static_cast<const char*>(event.payload), event.length);
         }
-        core.payloadAllocator.release(const_cast<void*>(event.payload));
+        core.router().payloads().free(event.payload);
         taken.push_back(notice);
     }
     return taken;

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "monitor/cgroup_memory.h"
+#include "temp_dir.h"
+
 namespace {
 
 constexpr std::uint64_t kGiB = UINT64_C(1) << 30;
@@ -73,6 +78,60 @@ TEST(MemoryLimit, ReadsThisMachinesMemoryAndName) {
     EXPECT_EQ(facts.totalRam, static_cast<std::uint64_t>(memory.mem_unit) * memory.totalram);
     EXPECT_TRUE(facts.haveMachine);
     EXPECT_EQ(facts.machine, std::string(name.machine));
+}
+
+// Catches a ceiling above the control group's limit, where the kernel kills
+// the server before it ever throttles, and one that changes without a limit.
+TEST(MemoryLimit, ControlGroupLimitCapsTheCeiling) {
+    MemoryFacts facts = machine(24 * kGiB, "x86_64");
+    EXPECT_EQ(memoryLimitFor(facts), 3 * kGiB);
+    facts.groupLimit = kGiB;
+    EXPECT_EQ(memoryLimitFor(facts), 3 * kGiB / 4);
+    facts.groupLimit = 16 * kGiB;
+    EXPECT_EQ(memoryLimitFor(facts), 3 * kGiB);
+}
+
+// A system laid out under a directory of the test's own: /proc/self/cgroup,
+// /proc/self/mountinfo and the group directories.
+class GroupLayout {
+public:
+    void file(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(root / path).parent_path());
+        writeFile(root / path, text);
+    }
+    std::optional<std::uint64_t> limit() const { return cgroupMemoryLimit(root.path()); }
+
+private:
+    TempDir root;
+};
+
+// Catches a limit read from the wrong hierarchy or group, an ancestor's
+// lower limit missed, and "no limit" taken for a number.
+TEST(MemoryLimit, ControlGroupLimitIsTheLowestOfTheGroupAndItsAncestors) {
+    GroupLayout unified;
+    unified.file("proc/self/cgroup", "0::/system.slice/tessard.service\n");
+    unified.file("proc/self/mountinfo",
+                 "24 1 0:21 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw\n");
+    unified.file("sys/fs/cgroup/system.slice/tessard.service/memory.max", "max\n");
+    EXPECT_EQ(unified.limit(), std::nullopt);
+    unified.file("sys/fs/cgroup/system.slice/memory.max", "1073741824\n");
+    EXPECT_EQ(unified.limit(), kGiB);
+    unified.file("sys/fs/cgroup/system.slice/tessard.service/memory.max", "536870912\n");
+    EXPECT_EQ(unified.limit(), kGiB / 2);
+
+    // The first version's memory controller, mounted to show a group of a
+    // container at its top; its "no limit" is a huge number.
+    GroupLayout legacy;
+    legacy.file("proc/self/cgroup", "9:pids:/box/a\n4:memory:/box/a\n0::/\n");
+    legacy.file("proc/self/mountinfo",
+                "30 25 0:26 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
+                "31 25 0:27 /box /sys/fs/cgroup/memory rw - cgroup cgroup rw,memory\n");
+    legacy.file("sys/fs/cgroup/memory/a/memory.limit_in_bytes", "9223372036854771712\n");
+    legacy.file("sys/fs/cgroup/memory/memory.limit_in_bytes", "2147483648\n");
+    EXPECT_EQ(legacy.limit(), 2 * kGiB);
+
+    GroupLayout none;
+    EXPECT_EQ(none.limit(), std::nullopt);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ protected:
     // Starts the thread and waits until it is ready for its first pass; the
     // notices of its start are kept in startNotices.
     void startThread() {
-        thread = std::make_unique<SchedulerThread>(core, readings);
+        thread = std::make_unique<SchedulerThread>(core.monitor());
         thread->start();
         ASSERT_TRUE(readings.waitForClockReads(1)) << "the thread never read the clock";
         startNotices = takeNotices(core);
@@ -92,7 +92,7 @@ protected:
         writeFile(directory / "core.xml", "<Zelt><Memory Throttling=\"0\" /></Zelt>");
     }
 
-    bool throttling() const { return core.throttling.load(); }
+    bool throttling() const { return core.monitor().throttling(); }
 
     TempDir directory;
     WorkingDirectory cwd{directory.path()};
@@ -171,7 +171,7 @@ TEST_F(Scheduler, SingleLowReadingThrottlesUntilSixtySecondsLater) {
     expectText(low[0], kLowText);
     expectState(low[1], 1, T0 + 1);
     EXPECT_TRUE(throttling());
-    EXPECT_EQ(core.lastLowMemoryTime, static_cast<std::uint64_t>(T0 + 1));
+    EXPECT_EQ(core.monitor().lastLowMemoryTime(), static_cast<std::uint64_t>(T0 + 1));
 
     readings.setHeap(kEnoughMemory);
     EXPECT_TRUE(passAt(T0 + 2).empty());
@@ -184,7 +184,7 @@ TEST_F(Scheduler, SingleLowReadingThrottlesUntilSixtySecondsLater) {
     ASSERT_EQ(ok.size(), 2u);
     expectText(ok[0], kOkText);
     expectState(ok[1], 0, T0 + 1);
-    EXPECT_EQ(core.lastLowMemoryTime, 0u);
+    EXPECT_EQ(core.monitor().lastLowMemoryTime(), 0u);
     EXPECT_TRUE(passAt(T0 + 62).empty());
 }
 
@@ -202,7 +202,7 @@ TEST_F(Scheduler, LowReadingsWithinSixtySecondsContinueThePeriod) {
     EXPECT_TRUE(passAt(T0 + 3).empty());
     EXPECT_TRUE(throttling());
     EXPECT_TRUE(passAt(T0 + 4).empty());
-    EXPECT_EQ(core.lastLowMemoryTime, static_cast<std::uint64_t>(T0 + 4));
+    EXPECT_EQ(core.monitor().lastLowMemoryTime(), static_cast<std::uint64_t>(T0 + 4));
 
     readings.setHeap(kEnoughMemory);
     EXPECT_TRUE(passAt(T0 + 5).empty());
@@ -261,7 +261,7 @@ TEST_F(Scheduler, FailingHeapReadingChangesNothing) {
     EXPECT_TRUE(memoryNoticesAt(T0 + 100).empty());
     EXPECT_TRUE(passAt(T0 + 101).empty());
     EXPECT_TRUE(throttling());
-    EXPECT_EQ(core.lastLowMemoryTime, static_cast<std::uint64_t>(T0 + 2));
+    EXPECT_EQ(core.monitor().lastLowMemoryTime(), static_cast<std::uint64_t>(T0 + 2));
     // Each of those seconds was tried.
     EXPECT_EQ(readings.heapReadings().size(), 6u);
 
@@ -308,7 +308,7 @@ TEST_F(Scheduler, ThrottlingRefusesSequencedRecords) {
     passAt(T0 + 1);
     ASSERT_TRUE(throttling());
     EXPECT_EQ(send(sequenced(kSender, false, &frame)), STATUS_THROTTLED);
-    EXPECT_FALSE(core.sequenceTable.isOpen(kSender));
+    EXPECT_FALSE(core.router().sequences().isOpen(kSender));
     EXPECT_EQ(send(sequenced(kSender, true, &frame)), STATUS_THROTTLED);
     // Only sequenced records are refused.
     EXPECT_EQ(send(message(kSender, MSG_SELECT_1, 0x42, &frame)), STATUS_OK);

@@ -18,7 +18,7 @@
 #include "log_capture.h"
 #include "messages.h"
 #include "plugin_folder.h"
-#include "plugins/loader.h"
+#include "plugins/plugin_manager.h"
 #include "probe_registry.h"
 #include "table_view.h"
 

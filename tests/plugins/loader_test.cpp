@@ -5,7 +5,7 @@
 // tests read it with readdir and hold the table against it. Whether a library
 // is still mapped is asked of the dynamic linker itself.
 
-#include "plugins/loader.h"
+#include "plugins/plugin_manager.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +104,7 @@ TEST_F(Loader, TableFollowsTheDirectoryListing) {
     const Names files{"one.so", "two.so", "three.so", "four.so", "five.so"};
     std::uint64_t id = 0x100;
     for (const std::string& file : files) probe(file, id++);
-    EXPECT_TRUE(loadPlugins(core));
+    EXPECT_TRUE(core.plugins().loadPlugins());
     EXPECT_EQ(tableNames(core), listed(files));
 }
 
@@ -117,7 +117,7 @@ TEST_F(Loader, FirstIdListedLaterHeadsTheTable) {
     probeNamed(order[1]).behaviour.info = pluginInfo(0x900);
     probeNamed(order[2]).behaviour.info = pluginInfo(0x700);
     probeNamed(order[3]).behaviour.info = pluginInfo(0x60000);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_EQ(tableNames(core), (Names{order[3], order[0], order[1], order[2]}));
 }
 
@@ -128,7 +128,7 @@ TEST_F(Loader, FirstIdListedFirstIsSimplyFirst) {
     probeNamed(order[0]).behaviour.info = pluginInfo(0x60000);
     probeNamed(order[1]).behaviour.info = pluginInfo(0x900);
     probeNamed(order[2]).behaviour.info = pluginInfo(0x700);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_EQ(tableNames(core), order);
 }
 
@@ -173,7 +173,7 @@ TEST_F(Loader, DuplicateIdKeepsTheFirstListedAndLeavesTheSecondMapped) {
 TEST_F(Loader, PluginUsingTheCoresIdIsRefused) {
     probe("impostor.so", CORE_ID);
     probe("honest.so", 0x61);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_EQ(tableNames(core), Names{"honest.so"});
     EXPECT_TRUE(failedNames(core).empty());
     EXPECT_TRUE(hasRecord(log, wxLOG_Error,
@@ -190,7 +190,7 @@ TEST_F(Loader, PluginRejectingItselfIsNotListedAndStaysMapped) {
     probe("refuses.so", 0x51).behaviour.loadResult = -3;
     probe("reports.so", 0x52).behaviour.info.loadError = 9;
     probe("accepted.so", 0x53);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_EQ(tableNames(core), Names{"accepted.so"});
     EXPECT_TRUE(failedNames(core).empty());
     EXPECT_TRUE(hasRecord(log, wxLOG_Error, "plugin refuses.so load returned -3 error 0"));
@@ -199,7 +199,7 @@ TEST_F(Loader, PluginRejectingItselfIsNotListedAndStaysMapped) {
     EXPECT_TRUE(isMapped(pathOf("reports.so")));
     EXPECT_TRUE(isMapped(pathOf("accepted.so")));
 
-    openPlugins(core);
+    core.plugins().openPlugins();
     core.stop();
     EXPECT_EQ(probeNamed("refuses.so").calls().size(), 1u);
     EXPECT_EQ(probeNamed("reports.so").calls().size(), 1u);
@@ -208,10 +208,10 @@ TEST_F(Loader, PluginRejectingItselfIsNotListedAndStaysMapped) {
 
 TEST_F(Loader, LibraryWithoutLoadLeavesOnlyTheToolkitsLine) {
     folder.install("no_load", "no_load.so");
-    EXPECT_TRUE(loadPlugins(core));
-    EXPECT_EQ(core.plugins.size(), 0u);
+    EXPECT_TRUE(core.plugins().loadPlugins());
+    EXPECT_EQ(core.plugins().size(), 0u);
     EXPECT_TRUE(failedNames(core).empty());
-    EXPECT_TRUE(core.eventQueue.empty()) << "a notice was sent for it";
+    EXPECT_TRUE(core.router().events().empty()) << "a notice was sent for it";
     EXPECT_FALSE(isMapped(pathOf("no_load.so")));
     const std::vector<CapturedRecord> records = log.records();
     ASSERT_EQ(records.size(), 1u);
@@ -284,7 +284,7 @@ TEST_F(Loader, HiddenFilesAndDirectoriesAreNotTried) {
     probe(".x.so", 0x71);
     std::filesystem::create_directory(folder.pluginsDir() + "/d.so");
     probe("seen.so", 0x72);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_EQ(tableNames(core), Names{"seen.so"});
     EXPECT_EQ(probeNamed(".x.so").count(ProbeEntry::Load), 0u);
     EXPECT_TRUE(failedNames(core).empty());
@@ -295,9 +295,9 @@ TEST_F(Loader, IdsDifferingOnlyAboveBit31AreBothAccepted) {
     probe("low.so", 0x42);
     probe("high.so", 0x100000042);
     probe("highest.so", 0x8000000000000042);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     std::set<std::uint64_t> ids;
-    const PluginTable::Snapshot table = core.plugins.snapshot();
+    const PluginTable::Snapshot table = core.plugins().snapshot();
     for (const PluginRecord& plugin : *table) ids.insert(plugin.info.id);
     EXPECT_EQ(ids, (std::set<std::uint64_t>{0x42, 0x100000042, 0x8000000000000042}));
     EXPECT_EQ(log.countContaining("already loaded"), 0u);
@@ -376,7 +376,7 @@ TEST_F(Loader, PluginInfoIsKeptAsThePluginLeftIt) {
     wanted.reserved3 = 0x66;
     ProbeControl& odd = probe("odd.so", 0);
     odd.behaviour.info = wanted;
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     const std::optional<PluginRecord> entry = tableEntry(core, "odd.so");
     ASSERT_TRUE(entry.has_value());
     EXPECT_EQ(std::memcmp(&entry->info, &wanted, sizeof wanted), 0);
@@ -396,7 +396,7 @@ TEST_F(Loader, LoadGetsItsContextAndACallbackThatAlreadyRoutes) {
     caller.behaviour.onLoad = [&](ProbeControl& self) {
         statusInLoad = self.send(message(0x91, MSG_SELECT_1, kTestType, &hello));
     };
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     const ProbeCall load = caller.callsOf(ProbeEntry::Load).at(0);
     EXPECT_EQ(load.load.size, 24u);
     EXPECT_EQ(load.load.version, 3u);
@@ -404,7 +404,7 @@ TEST_F(Loader, LoadGetsItsContextAndACallbackThatAlreadyRoutes) {
     EXPECT_EQ(load.load.callback, &coreCallback);
     EXPECT_EQ(statusInLoad, STATUS_OK);
 
-    const EventQueue::Batch queued = core.eventQueue.takeAll();
+    const EventQueue::Batch queued = core.router().events().takeAll();
     ASSERT_EQ(queued.size(), 1u);
     const CoreMessage& event = queued.front();
     EXPECT_EQ(event.source, 0x91u);
@@ -418,7 +418,7 @@ TEST_F(Loader, LoadTimeIoctlRunsOnceOnAWorkerWhenAsked) {
     probe("asks.so", 0xA1).behaviour.info.ioctlOnLoad = 1;
     ProbeControl& asks = probeNamed("asks.so");
     ProbeControl& quiet = probe("quiet.so", 0xA2);
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_NE(entryOf("asks.so").ioctlWorker, nullptr);
     EXPECT_EQ(entryOf("quiet.so").ioctlWorker, nullptr);
     EXPECT_TRUE(asks.waitFor(ProbeEntry::Ioctl, 1, kPatience));
@@ -444,9 +444,9 @@ TEST_F(Loader, OpenPassCallsEveryPluginOnceAndKeepsTheFailures) {
         {"fine.so", 0}, {"fails.so", -5}, {"odd.so", 3}};
     std::uint64_t id = 0xB1;
     for (const auto& [name, result] : results) probe(name, id++).behaviour.openResult = result;
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     for (const auto& [name, result] : results) EXPECT_EQ(entryOf(name).openTime, 0);
-    EXPECT_TRUE(openPlugins(core));
+    EXPECT_TRUE(core.plugins().openPlugins());
 
     const Names table = tableNames(core);
     ASSERT_EQ(table.size(), 3u);
@@ -483,9 +483,9 @@ TEST_F(Loader, LoadAndOpenTimesAreMeasured) {
     slow.behaviour.onOpen = [](ProbeControl&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
     };
-    loadPlugins(core);
+    core.plugins().loadPlugins();
     EXPECT_GE(entryOf("slow.so").loadTime, 50);
-    openPlugins(core);
+    core.plugins().openPlugins();
     EXPECT_GE(entryOf("slow.so").openTime, 60);
 }
 

@@ -6,7 +6,6 @@
 // Whether a library is still mapped is asked of the dynamic linker itself.
 // The concurrency cases are meant to run under ThreadSanitizer as well.
 
-#include "plugins/shutdown.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,7 @@
 #include "log_capture.h"
 #include "messages.h"
 #include "plugin_folder.h"
-#include "plugins/loader.h"
+#include "plugins/plugin_manager.h"
 #include "probe_registry.h"
 #include "table_view.h"
 
@@ -160,7 +159,7 @@ TEST_F(Shutdown, ClosesThenUnloadsInDescendingCloseKeyOrder) {
         };
     }
     core.start();
-    EXPECT_EQ(core.plugins.size(), 4u);
+    EXPECT_EQ(core.plugins().size(), 4u);
     core.stop();
 
     std::vector<std::uint64_t> closes;
@@ -197,16 +196,16 @@ TEST_F(Shutdown, ClosesThenUnloadsInDescendingCloseKeyOrder) {
     EXPECT_LT(closes.back(), unloads.front()) << "an Unload came before the last Close";
     ASSERT_EQ(tablesAtClose.size(), 4u);
     for (const Names& table : tablesAtClose) EXPECT_EQ(table, closeOrder);
-    EXPECT_EQ(core.plugins.size(), 0u);
+    EXPECT_EQ(core.plugins().size(), 0u);
     EXPECT_EQ(failedNames(core), Names{"broken.so"});
     EXPECT_TRUE(mappedAmong(closeOrder).empty());
 }
 
 TEST_F(Shutdown, EmptyTablePassesReturnAtOnce) {
-    loadPlugins(core);
-    EXPECT_TRUE(closePlugins(core));
-    EXPECT_TRUE(unloadPlugins(core));
-    EXPECT_EQ(core.plugins.size(), 0u);
+    core.plugins().loadPlugins();
+    EXPECT_TRUE(core.plugins().closePlugins());
+    EXPECT_TRUE(core.plugins().unloadPlugins());
+    EXPECT_EQ(core.plugins().size(), 0u);
 }
 
 // A worker that does not come back within the grace keeps its library
@@ -215,19 +214,19 @@ TEST_F(Shutdown, EmptyTablePassesReturnAtOnce) {
 TEST_F(Shutdown, WorkerStillInsideAfterTheGraceKeepsItsLibraryMapped) {
     ProbeControl& stuck = reader("stuck.so", 0x21);
     stuck.behaviour.onRead = [this](ProbeControl&, const ReadRequest&) { gate.wait(); };
-    loadPlugins(core);
-    openPlugins(core);
+    core.plugins().loadPlugins();
+    core.plugins().openPlugins();
     EXPECT_EQ(route(readRequest("hold on")), STATUS_OK);
     ASSERT_TRUE(stuck.waitFor(ProbeEntry::Read, 1, kPatience));
-    const std::shared_ptr<PluginLibrary> library = core.plugins.snapshot()->front().library;
+    const std::shared_ptr<PluginLibrary> library = core.plugins().snapshot()->front().library;
 
-    closePlugins(core);
-    EXPECT_TRUE(unloadPlugins(core, StopClock(1s)));
+    core.plugins().closePlugins();
+    EXPECT_TRUE(core.plugins().unloadPlugins(StopClock(1s)));
     EXPECT_TRUE(hasRecord(wxLOG_Warning,
                           "plugin stuck.so has been in Read for 1 seconds; the stop goes on "
                           "without it and leaves its library loaded"));
     EXPECT_EQ(stuck.count(ProbeEntry::Unload), 1u);
-    EXPECT_EQ(core.plugins.size(), 0u);
+    EXPECT_EQ(core.plugins().size(), 0u);
     EXPECT_TRUE(isMapped(pathOf("stuck.so")));
 
     gate.open();

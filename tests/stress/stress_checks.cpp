@@ -134,8 +134,8 @@ void expectAnswers(const SinkView& sink, const StopMark& mark, std::uint64_t acc
 }
 
 void expectNothingLeftHeld(Core& core) {
-    EXPECT_EQ(core.payloadHolders.size(), 0u) << "holds on payloads left after the stop";
-    EXPECT_EQ(core.replies.slotCount(), 0u) << "reply slots left after the stop";
+    EXPECT_EQ(core.router().payloads().holders().size(), 0u) << "holds on payloads left after the stop";
+    EXPECT_EQ(core.router().payloads().slots().slotCount(), 0u) << "reply slots left after the stop";
 }
 
 void expectRightCodes(const StressLoad& load, const StressPlugins& plugins, const StopMark& mark) {

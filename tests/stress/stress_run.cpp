@@ -43,7 +43,7 @@ std::chrono::seconds StressSettings::bound() const {
 }
 
 StressLoad::StressLoad(Core& core, const StressPlugins& plugins, const StressSettings& settings)
-    : throttle(core.throttling),
+    : throttle(core.monitor().throttlingSwitch()),
       requester(signals, settings.requestPause()),
       switcher(signals, throttle) {
     const SinkView& pacer = plugins.pacer();
@@ -71,7 +71,7 @@ LoadPeaks runLoad(Core& core, const StressPlugins& plugins, std::chrono::millise
     while (std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             100ms, until - std::chrono::steady_clock::now()));
-        peaks.replySlots = std::max(peaks.replySlots, core.replies.slotCount());
+        peaks.replySlots = std::max(peaks.replySlots, core.router().payloads().slots().slotCount());
         peaks.heldBySinks = std::max(peaks.heldBySinks, plugins.heldBySinks());
     }
     return peaks;

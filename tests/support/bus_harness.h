@@ -25,7 +25,7 @@
 #include "counting_allocator.h"
 #include "messages.h"
 #include "plugin_folder.h"
-#include "plugins/loader.h"
+#include "plugins/plugin_manager.h"
 #include "probe_registry.h"
 
 namespace bus_harness {
@@ -73,6 +73,23 @@ inline PluginInfo infoWithMasks(std::uint64_t id, std::uint64_t mask, bool write
     PluginInfo info = pluginInfo(id);
     for (std::uint64_t& entry : info.eventMasks) entry = mask;
     info.writeEvents = writeEvents ? 1 : 0;
+    return info;
+}
+
+// A plugin that takes events through Write when a message's flags select
+// `entry` of its masks, which holds `mask`.
+inline PluginInfo writerOn(std::uint64_t id, int entry, std::uint64_t mask = UINT64_MAX) {
+    PluginInfo info = pluginInfo(id);
+    info.eventMasks[entry] = mask;
+    info.writeEvents = 1;
+    return info;
+}
+
+// A plugin that takes the read requests that select `entry` of its masks.
+inline PluginInfo readerOn(std::uint64_t id, int entry, std::uint64_t mask = UINT64_MAX) {
+    PluginInfo info = pluginInfo(id);
+    info.eventMasks[entry] = mask;
+    info.readPolling = 1;
     return info;
 }
 
@@ -156,8 +173,8 @@ protected:
     // Loads and opens the plugins without starting any thread of the Core,
     // then hands the status notice that openPlugins queued to the plugins.
     void load() {
-        ASSERT_TRUE(loadPlugins(*core));
-        ASSERT_TRUE(openPlugins(*core));
+        ASSERT_TRUE(core->plugins().loadPlugins());
+        ASSERT_TRUE(core->plugins().openPlugins());
         dispatch();
     }
 
@@ -168,7 +185,7 @@ protected:
 
     // The table's record of the plugin loaded from `fileName`.
     PluginRecord recordOf(const std::string& fileName) {
-        const PluginTable::Snapshot table = core->plugins.snapshot();
+        const PluginTable::Snapshot table = core->plugins().snapshot();
         for (const PluginRecord& plugin : *table) {
             if (plugin.fileName == fileName) return plugin;
         }
@@ -182,7 +199,7 @@ protected:
     // closed its reply slot and freed its payload copy.
     bool workersDone(std::chrono::milliseconds limit = kPatience) {
         const auto deadline = Clock::now() + limit;
-        const PluginTable::Snapshot table = core->plugins.snapshot();
+        const PluginTable::Snapshot table = core->plugins().snapshot();
         for (const PluginRecord& plugin : *table) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - Clock::now());
@@ -199,9 +216,9 @@ protected:
     void finishWorkers() {
         const auto deadline = Clock::now() + kPatience;
         while (!workersDone(std::chrono::milliseconds(50)) && Clock::now() < deadline) {
-            if (!core->eventHandlerThread) dispatch();
-            for (std::uint64_t payload : core->payloadHolders.clear()) {
-                core->replies.payloadFreed(reinterpret_cast<const void*>(payload));
+            if (!core->dispatcher().isRunning()) dispatch();
+            for (std::uint64_t payload : core->router().payloads().holders().clear()) {
+                core->router().payloads().slots().payloadFreed(reinterpret_cast<const void*>(payload));
                 allocator.release(reinterpret_cast<void*>(payload));
             }
         }

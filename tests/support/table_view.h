@@ -21,7 +21,7 @@ inline std::string nameOf(const PluginRecord& plugin) {
 
 // The file names of the table's entries, in table order.
 inline std::vector<std::string> tableNames(const Core& core) {
-    const PluginTable::Snapshot table = core.plugins.snapshot();
+    const PluginTable::Snapshot table = core.plugins().snapshot();
     std::vector<std::string> names;
     for (const PluginRecord& plugin : *table) names.push_back(nameOf(plugin));
     return names;
@@ -29,7 +29,7 @@ inline std::vector<std::string> tableNames(const Core& core) {
 
 // A copy of the entry for `fileName`, or nothing when the table lacks it.
 inline std::optional<PluginRecord> tableEntry(const Core& core, const std::string& fileName) {
-    const PluginTable::Snapshot table = core.plugins.snapshot();
+    const PluginTable::Snapshot table = core.plugins().snapshot();
     for (const PluginRecord& plugin : *table) {
         if (nameOf(plugin) == fileName) return plugin;
     }
@@ -39,6 +39,6 @@ inline std::optional<PluginRecord> tableEntry(const Core& core, const std::strin
 // The names in `failedPlugins`, in list order.
 inline std::vector<std::string> failedNames(const Core& core) {
     std::vector<std::string> names;
-    for (const wxString& name : core.failedPlugins) names.push_back(name.utf8_string());
+    for (const wxString& name : core.plugins().failedPlugins()) names.push_back(name.utf8_string());
     return names;
 }

@@ -2,7 +2,8 @@
  * nor IOCTL, while it asks for all three: a load-time IOCTL, read workers and
  * Write deliveries of every event. A core that called an entry point the
  * library lacks would crash on its first event or read request. */
-#include "tessard_plugin.h"
+#define _GNU_SOURCE
+#include "test_plugin.h"
 
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     int entry;
@@ -15,20 +16,8 @@ int32_t Load(const LoadContext* context, PluginInfo* info) {
     return 0;
 }
 
-int32_t Open(const OpenParams* params, OpenResult* result) {
-    (void)params;
-    (void)result;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_OPEN
 
-int32_t Close(const CloseParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_CLOSE
 
-int32_t Unload(const UnloadParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_UNLOAD

@@ -1,43 +1,15 @@
 /*
  * What the hardening tests' bus plugins and the stress test share: how a
- * plugin takes its id and its kind from its file name, the record every
- * stress producer sends and how its payload is laid out, the marker that
- * tells a reader's answers apart, and how to send. Plain C on the SDK header
- * and the C library only; a file that includes it defines _GNU_SOURCE first,
- * for dladdr.
+ * plugin takes its kind from its file name (and its id, test_plugin.h), the
+ * record every stress producer sends and how its payload is laid out, the
+ * marker that tells a reader's answers apart, and how to send. Plain C on
+ * the SDK header and the C library only; a file that includes it defines
+ * _GNU_SOURCE first, for dladdr.
  */
 #ifndef HARD_BUS_H
 #define HARD_BUS_H
 
-#include <dlfcn.h>
-#include <string.h>
-
-#include "tessard_plugin.h"
-
-/* ---- Identity ----------------------------------------------------------- */
-
-/* The file name this plugin was loaded from, without directory. Every copy
- * of a plugin is a library of its own, so each finds its own name. */
-static inline const char* hardFileName(void) {
-    Dl_info self;
-    const char* slash;
-    if (dladdr((void*)&hardFileName, &self) == 0 || self.dli_fname == NULL) return "";
-    slash = strrchr(self.dli_fname, '/');
-    return slash != NULL ? slash + 1 : self.dli_fname;
-}
-
-/* FNV-1a of the file name, moved clear of the ids the core treats apart
- * (CORE_ID and 0x60000 both lie below bit 40) and of the producers' ids, so
- * that any number of copies load side by side. */
-static inline uint64_t hardIdOfFile(void) {
-    const char* at;
-    uint64_t hash = UINT64_C(14695981039346656037);
-    for (at = hardFileName(); *at != '\0'; ++at) {
-        hash ^= (unsigned char)*at;
-        hash *= UINT64_C(1099511628211);
-    }
-    return hash | (UINT64_C(1) << 40);
-}
+#include "test_plugin.h"
 
 /* ---- The stress producers' records --------------------------------------- */
 
@@ -69,7 +41,7 @@ static inline uint64_t hardIdOfFile(void) {
 #define HARD_KINDS 3
 
 static inline int hardKindOfFile(void) {
-    const char* name = hardFileName();
+    const char* name = testPluginFileName();
     if (strstr(name, "_plain") != NULL) return HARD_KIND_PLAIN;
     if (strstr(name, "_seq") != NULL) return HARD_KIND_SEQUENCED;
     return HARD_KIND_ALL;
@@ -131,14 +103,5 @@ static inline int hardIsAnswer(const unsigned char* extra) {
     return memcmp(extra, HARD_ANSWER_MARK, HARD_ANSWER_MARK_SIZE) == 0;
 }
 
-/* Hands `message` to the core; returns the status code. */
-static inline int32_t hardSend(CoreCallback callback, const CoreMessage* message) {
-    CoreStatus status;
-    status.size = sizeof status;
-    status.version = 1;
-    status.code = 0;
-    callback(message, &status);
-    return status.code;
-}
 
 #endif /* HARD_BUS_H */

@@ -8,30 +8,14 @@
 
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     (void)context;
-    info->id = hardIdOfFile();
+    info->id = testPluginIdOfFile();
     return 0;
 }
 
-int32_t Unload(const UnloadParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_UNLOAD
 
-int32_t Open(const OpenParams* params, OpenResult* result) {
-    (void)params;
-    (void)result;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_OPEN
 
-int32_t Close(const CloseParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_CLOSE
 
-int32_t IOCTL(const IoctlRequest* request, IoctlReply* reply) {
-    (void)request;
-    reply->retain = 0;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_IOCTL

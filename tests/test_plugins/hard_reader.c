@@ -58,7 +58,7 @@ static void count(int32_t code, uint64_t handle) {
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     int entry;
     callback = context->callback;
-    ownId = hardIdOfFile();
+    ownId = testPluginIdOfFile();
     pthread_mutex_lock(&lock);
     reads = accepted = cancelled = liveRefusals = wrongCodes = 0;
     pthread_mutex_unlock(&lock);
@@ -90,7 +90,7 @@ int32_t Read(const ReadRequest* request, ReadReply* reply) {
         answer.flags = HARD_ANSWER_FLAGS;
         answer.type = HARD_ANSWER_TYPE;
         memcpy(answer.extra, HARD_ANSWER_MARK, HARD_ANSWER_MARK_SIZE);
-        code = hardSend(callback, &answer);
+        code = testSend(callback, &answer);
         count(code, request->handle);
         if (code != STATUS_OK) break;
     }
@@ -98,26 +98,10 @@ int32_t Read(const ReadRequest* request, ReadReply* reply) {
 }
 
 /* Broadcasts come here; the reader keeps none of them. */
-int32_t IOCTL(const IoctlRequest* request, IoctlReply* reply) {
-    (void)request;
-    reply->retain = 0;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_IOCTL
 
-int32_t Open(const OpenParams* params, OpenResult* result) {
-    (void)params;
-    (void)result;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_OPEN
 
-int32_t Close(const CloseParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_CLOSE
 
-int32_t Unload(const UnloadParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_UNLOAD

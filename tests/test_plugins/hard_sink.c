@@ -87,7 +87,7 @@ void hard_sink_first_fault(char* text, size_t size) {
 static void fault(const char* what, uint64_t producer, uint64_t serial, uint64_t detail) {
     if (faults++ != 0) return;
     snprintf(firstFault, sizeof firstFault, "%s: producer %llu, serial %llu: %s %llu",
-             hardFileName(), (unsigned long long)producer, (unsigned long long)serial, what,
+             testPluginFileName(), (unsigned long long)producer, (unsigned long long)serial, what,
              (unsigned long long)detail);
 }
 
@@ -163,7 +163,7 @@ static void giveBack(const void* payload) {
     release.source = ownId;
     release.flags = MSG_RELEASE;
     release.payload = payload;
-    hardSend(callback, &release);
+    testSend(callback, &release);
 }
 
 static void* releaseLoop(void* unused) {
@@ -223,7 +223,7 @@ static void reset(void) {
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     int entry;
     callback = context->callback;
-    ownId = hardIdOfFile();
+    ownId = testPluginIdOfFile();
     kind = hardKindOfFile();
     reset();
     info->id = ownId;
@@ -257,11 +257,7 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
     return 0;
 }
 
-int32_t Unload(const UnloadParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_UNLOAD
 
 int32_t Write(const WriteRequest* request, WriteReply* reply) {
     reply->retain = (uint32_t)deliver(request->payload, request->length, request);

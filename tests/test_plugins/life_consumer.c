@@ -8,6 +8,7 @@
  * while the hold keeps the buffer alive. Close lets the thread give back
  * what is left and joins it.
  */
+#define _GNU_SOURCE
 #include "life_plugin.h"
 
 #define LIFE_ANSWER_HOLD_MS 100
@@ -77,7 +78,7 @@ static void* giveBack(void* unused) {
         unsigned long long when;
         int32_t code;
         sleepUntil(next.due);
-        message = lifeMessage(LIFE_CONSUMER_ID, MSG_RELEASE, 0, next.payload, 0);
+        message = testMessage(LIFE_CONSUMER_ID, MSG_RELEASE, 0, next.payload, 0);
         when = lifeNow();
         /* The text is read before the release: afterwards the buffer is gone. */
         {
@@ -85,7 +86,7 @@ static void* giveBack(void* unused) {
             const int length = next.length < sizeof text ? (int)next.length : (int)sizeof text - 1;
             memcpy(text, next.payload, (size_t)length);
             text[length] = '\0';
-            code = lifeSend(callback, &message);
+            code = testSend(callback, &message);
             lifeSayAt(when, "release %s status=%d", text, code);
         }
     }

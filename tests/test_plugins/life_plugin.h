@@ -7,7 +7,8 @@
  * variable LIFE_LOG_DIR, a variable of these test plugins alone; without it
  * the plugins log nothing. Each line is the CLOCK_MONOTONIC time in
  * nanoseconds, a space and the text, so that lines of different plugins can
- * be put in one order. Plain C on the SDK header and the C library only.
+ * be put in one order. Plain C on the SDK header, test_plugin.h and the C
+ * library only; a file that includes it defines _GNU_SOURCE first.
  */
 #ifndef LIFE_PLUGIN_H
 #define LIFE_PLUGIN_H
@@ -19,7 +20,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "tessard_plugin.h"
+#include "test_plugin.h"
 
 #define LIFE_PRODUCER_ID UINT64_C(0x4C1F0001)
 #define LIFE_CONSUMER_ID UINT64_C(0x4C1F0002)
@@ -79,31 +80,6 @@ static inline void lifeCloseLog(void) {
     if (lifeLog != NULL) fclose(lifeLog);
     lifeLog = NULL;
     pthread_mutex_unlock(&lifeLogLock);
-}
-
-/* A zero-filled message with its header and the fields every sender sets. */
-static inline CoreMessage lifeMessage(uint64_t source, uint64_t flags, uint64_t type,
-                                      const void* payload, uint32_t length) {
-    CoreMessage message;
-    memset(&message, 0, sizeof message);
-    message.size = sizeof message;
-    message.version = 1;
-    message.source = source;
-    message.flags = flags;
-    message.type = type;
-    message.payload = payload;
-    message.length = length;
-    return message;
-}
-
-/* Hands `message` to the core; returns the status code. */
-static inline int32_t lifeSend(CoreCallback callback, const CoreMessage* message) {
-    CoreStatus status;
-    status.size = sizeof status;
-    status.version = 1;
-    status.code = 0;
-    callback(message, &status);
-    return status.code;
 }
 
 /* Whether the `length` bytes at `payload` contain `text`. */

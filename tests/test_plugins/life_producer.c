@@ -5,6 +5,7 @@
  * with their number in extra[0], then one read request for LIFE_ANSWERS
  * answers under LIFE_HANDLE. Close joins the thread.
  */
+#define _GNU_SOURCE
 #include "life_plugin.h"
 
 static CoreCallback callback;
@@ -35,18 +36,18 @@ static void sendEvents(void) {
         char text[16];
         CoreMessage event;
         const int length = snprintf(text, sizeof text, "event %02d", number);
-        event = lifeMessage(LIFE_PRODUCER_ID, MSG_SELECT_1, LIFE_EVENT, text, (uint32_t)length);
+        event = testMessage(LIFE_PRODUCER_ID, MSG_SELECT_1, LIFE_EVENT, text, (uint32_t)length);
         event.extra[0] = (uint8_t)number;
-        lifeSay("sent event %02d status=%d", number, lifeSend(callback, &event));
+        lifeSay("sent event %02d status=%d", number, testSend(callback, &event));
     }
 }
 
 static void sendRequest(void) {
     static const char question[] = "answers=4";
     CoreMessage request =
-        lifeMessage(0, MSG_SELECT_2, LIFE_REQUEST, question, (uint32_t)(sizeof question - 1));
+        testMessage(0, MSG_SELECT_2, LIFE_REQUEST, question, (uint32_t)(sizeof question - 1));
     request.handle = LIFE_HANDLE;
-    lifeSay("sent request status=%d", lifeSend(callback, &request));
+    lifeSay("sent request status=%d", testSend(callback, &request));
 }
 
 static void* produce(void* unused) {

@@ -7,6 +7,7 @@
  * been given back by everyone who held it. The time each send returns is
  * logged.
  */
+#define _GNU_SOURCE
 #include "life_plugin.h"
 
 static CoreCallback callback;
@@ -27,9 +28,9 @@ static void answer(const ReadRequest* request, int count) {
         char text[16];
         const int length = snprintf(text, sizeof text, "answer %d", number);
         CoreMessage message =
-            lifeMessage(LIFE_READER_ID, MSG_SELECT_3, LIFE_ANSWER, text, (uint32_t)length);
+            testMessage(LIFE_READER_ID, MSG_SELECT_3, LIFE_ANSWER, text, (uint32_t)length);
         message.handle = request->handle;
-        lifeSay("answered %d status=%d", number, lifeSend(callback, &message));
+        lifeSay("answered %d status=%d", number, testSend(callback, &message));
     }
 }
 

@@ -6,38 +6,11 @@
  * Every delivery becomes one line, appended to "listener.write" or
  * "listener.ioctl" in the directory the environment variable
  * MON_RECORD_DIR names (a variable of the test plugins; nothing is
- * written without it). Built on the SDK header alone. */
-#include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-#include "tessard_plugin.h"
+ * written without it). Built on the SDK header and test_plugin.h. */
+#define _GNU_SOURCE
+#include "test_plugin.h"
 
 static char recordDir[4096];
-
-/* One line: `head`, then the payload's bytes, then a newline; written with
- * one call so that lines never interleave. */
-static void record(const char* file, const char* head, const void* payload, uint32_t length) {
-    char path[4200];
-    size_t headLength = strlen(head);
-    char* line;
-    int descriptor;
-    if (recordDir[0] == '\0') return;
-    snprintf(path, sizeof path, "%s/%s", recordDir, file);
-    line = malloc(headLength + length + 1);
-    if (line == NULL) return;
-    memcpy(line, head, headLength);
-    if (payload != NULL) memcpy(line + headLength, payload, length);
-    line[headLength + length] = '\n';
-    descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (descriptor >= 0) {
-        if (write(descriptor, line, headLength + length + 1) < 0) perror(path);
-        close(descriptor);
-    }
-    free(line);
-}
 
 int32_t Load(const LoadContext* context, PluginInfo* info) {
     const char* dir = getenv("MON_RECORD_DIR");
@@ -55,7 +28,7 @@ int32_t Write(const WriteRequest* request, WriteReply* reply) {
     snprintf(head, sizeof head, "source=%llx flags=%llx type=%llx payload=",
              (unsigned long long)request->source, (unsigned long long)request->flags,
              (unsigned long long)request->type);
-    record("listener.write", head, request->payload, request->length);
+    testRecordLine(recordDir, "listener.write", head, request->payload, request->length);
     return 0;
 }
 
@@ -63,6 +36,6 @@ int32_t IOCTL(const IoctlRequest* request, IoctlReply* reply) {
     char head[64];
     (void)reply;
     snprintf(head, sizeof head, "code=%u payload=", request->code);
-    record("listener.ioctl", head, request->payloadRef.payload, request->payloadRef.length);
+    testRecordLine(recordDir, "listener.ioctl", head, request->payloadRef.payload, request->payloadRef.length);
     return 0;
 }

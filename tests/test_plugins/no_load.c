@@ -1,14 +1,7 @@
 /* A shared object that exports every entry point but Load. */
-#include "tessard_plugin.h"
+#define _GNU_SOURCE
+#include "test_plugin.h"
 
-int32_t Open(const OpenParams* params, OpenResult* result) {
-    (void)params;
-    (void)result;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_OPEN
 
-int32_t Close(const CloseParams* params, CoreStatus* status) {
-    (void)params;
-    (void)status;
-    return 0;
-}
+TEST_PLUGIN_EMPTY_CLOSE
