@@ -322,8 +322,7 @@ static void sendToSelf(uint64_t type) {
 }
 
 int32_t Load(const LoadContext* context, PluginInfo* info) {
-    hostileIdentify();
-    hostileCallback = context->callback;
+    hostileIdentify(context->callback);
     role = roleOf(hostileName);
     info->id = hostileId;
     hostileReport("load id=0x%llX pid=%ld", (unsigned long long)hostileId, (long)getpid());

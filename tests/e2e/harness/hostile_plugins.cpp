@@ -57,13 +57,20 @@ bool HostilePlugins::waitFor(const std::string& plugin, const std::string& prefi
     return eventually([&] { return count(plugin, prefix) != 0; }, limit);
 }
 
-long long field(const std::string& line, const std::string& key) {
+std::string value(const std::string& line, const std::string& key) {
     const std::string wanted = key + "=";
     for (std::string::size_type at = line.find(wanted); at != std::string::npos;
          at = line.find(wanted, at + 1)) {
-        if (at == 0 || line[at - 1] == ' ') return std::stoll(line.substr(at + wanted.size()), nullptr, 0);
+        if (at != 0 && line[at - 1] != ' ') continue;
+        const auto begin = at + wanted.size();
+        return line.substr(begin, line.find(' ', begin) - begin);
     }
-    return -1;
+    return "";
+}
+
+long long field(const std::string& line, const std::string& key) {
+    const std::string text = value(line, key);
+    return text.empty() ? -1 : std::stoll(text, nullptr, 0);
 }
 
 std::size_t occurrences(const std::string& text, const std::string& needle) {

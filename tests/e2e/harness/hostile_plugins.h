@@ -42,7 +42,10 @@ private:
     std::string pluginsDir;
 };
 
-// The number after "<key>=" in `line`; -1 when there is none.
+// The word after "<key>=" in `line`; empty when there is none.
+std::string value(const std::string& line, const std::string& key);
+// That word as a number (decimal, or hexadecimal after "0x"); -1 when there
+// is none.
 long long field(const std::string& line, const std::string& key);
 
 // How often `needle` occurs in `text`.
