@@ -79,8 +79,11 @@ void FlowReports::sendStatistics(const FlowFigures& figures) {
     std::uint64_t heap = 0;
     if (monitor.readings().allocatedHeapBytes(heap)) readings.heapBytes = heap;
     readings.heapCeiling = monitor.memoryLimit();
+    // The count of notices includes this one.
+    FlowFigures counted = figures;
+    ++counted.noticesSent;
     TiXmlDocument document;
-    buildStatisticsDocument(document, figures, readings);
+    buildStatisticsDocument(document, counted, readings);
     monitor.notices().sendXml(document, MSG_SELECT_7, MSG_TYPE_STATISTICS);
 }
 

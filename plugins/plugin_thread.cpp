@@ -10,6 +10,7 @@
 #include "plugins/call_site.h"
 #include "plugins/call_words.h"
 #include "threads/report_gate.h"
+#include "threads/thread_log.h"
 
 namespace {
 
@@ -21,11 +22,13 @@ bool admit(const PluginRecord& plugin, std::uint32_t kind, const PluginThread* w
     switch (plugin.library->enterCall(kind == PluginThread::kRead, worker)) {
         case PluginLibrary::Admission::Admitted:
             return true;
-        case PluginLibrary::Admission::ReadersBusyFirstTime:
+        case PluginLibrary::Admission::ReadersBusyFirstTime: {
+            AnyThreadLogScope immediateLog;
             wxLogWarning("plugin %s has %d Read calls running; read requests start no more for it "
                          "until half of them have returned",
                          plugin.fileName, CORE_MAX_READERS);
             return false;
+        }
         case PluginLibrary::Admission::ReadersBusy:
         case PluginLibrary::Admission::Retired:
             return false;
@@ -39,6 +42,7 @@ void reportNotStarted(const PluginLibrary& library, std::uint32_t kind, int erro
     static pt::ReportGate gate(std::chrono::seconds(5));
     std::uint64_t held = 0;
     if (!gate.admit(held)) return;
+    AnyThreadLogScope immediateLog;
     wxLogWarning("could not start a worker thread for plugin %s (%s); its %s call is skipped "
                  "(%llu more skipped calls since the last report)",
                  library.fileName(), std::strerror(error), entryName(kind),
@@ -132,6 +136,7 @@ void PluginThread::release() {
     const std::chrono::nanoseconds slow = library->leaveCall(entryKind == kRead, this);
     // A call named while it ran is named again when it returns.
     if (slow.count() != 0) {
+        AnyThreadLogScope immediateLog;
         wxLogWarning("%s", returnedCallText(library->fileName(), entryName(entryKind), slow));
     }
 }
