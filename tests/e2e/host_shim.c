@@ -13,16 +13,25 @@
  *
  * Tabs and line ends inside texts become blanks. Each line goes out in one
  * write() to a descriptor opened for appending, so lines of several threads
- * or processes never mix. Nothing reaches the real system logger. */
+ * or processes never mix. Nothing reaches the real system logger.
+ *
+ * It also wraps connect: a Unix socket connected to "/dev/log" (which the
+ * test machines lack) is connected instead to the socket that
+ * TESSARD_TEST_DEV_LOG names, when that variable is set, so that a test can
+ * receive what the server sends the system logger without the C library's
+ * syslog, as its crash report does. */
 #define _GNU_SOURCE
 #undef _FORTIFY_SOURCE
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -110,4 +119,22 @@ pid_t fork(void) {
     const pid_t child = realFork();
     if (child > 0) recordf("fork\t%ld\t%ld\n", (long)parent, (long)child);
     return child;
+}
+
+int connect(int socket, const struct sockaddr* address, socklen_t length) {
+    int (*realConnect)(int, const struct sockaddr*, socklen_t) =
+        (int (*)(int, const struct sockaddr*, socklen_t))dlsym(RTLD_NEXT, "connect");
+    const char* redirect = getenv("TESSARD_TEST_DEV_LOG");
+    const struct sockaddr_un* named = (const struct sockaddr_un*)address;
+    struct sockaddr_un moved;
+    if (redirect == NULL || *redirect == '\0' || address == NULL || address->sa_family != AF_UNIX ||
+        length < offsetof(struct sockaddr_un, sun_path) + sizeof "/dev/log" ||
+        memcmp(named->sun_path, "/dev/log", sizeof "/dev/log") != 0 ||
+        strlen(redirect) >= sizeof moved.sun_path) {
+        return realConnect(socket, address, length);
+    }
+    memset(&moved, 0, sizeof moved);
+    moved.sun_family = AF_UNIX;
+    strcpy(moved.sun_path, redirect);
+    return realConnect(socket, (const struct sockaddr*)&moved, sizeof moved);
 }

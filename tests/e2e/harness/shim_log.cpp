@@ -68,6 +68,14 @@ std::vector<ForkRecord> ShimLog::forks() const {
     return result;
 }
 
+std::vector<ForkRecord> ShimLog::forkChain() const {
+    std::vector<ForkRecord> chain = forks();
+    if (chain.size() != 2) return {};
+    if (chain[1].child == chain[0].parent) std::swap(chain[0], chain[1]);
+    if (chain[0].child != chain[1].parent) return {};
+    return chain;
+}
+
 std::vector<SyslogRecord> ShimLog::recordsWithText(const std::string& text) const {
     std::vector<SyslogRecord> result;
     for (const SyslogRecord& record : records()) {

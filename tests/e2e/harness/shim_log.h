@@ -36,6 +36,12 @@ public:
     std::vector<SyslogRecord> records() const;
     std::vector<pid_t> closes() const;
     std::vector<ForkRecord> forks() const;
+    // The two forks of a daemon's launch in the order they happened: the
+    // launcher's, then that of the process it forked, which forked the
+    // daemon. Each process appends its own record, and the intermediate one
+    // may write first, so the file may hold them either way round. Empty
+    // unless the records are exactly two that chain.
+    std::vector<ForkRecord> forkChain() const;
 
     // The records whose text is exactly `text`.
     std::vector<SyslogRecord> recordsWithText(const std::string& text) const;

@@ -25,8 +25,12 @@ public:
     bool active() const { return isActive; }
 
     // The exit status of the adopted process `pid` (128 + signal when a
-    // signal ended it) once it has ended, or nothing after `limit`.
-    std::optional<int> reap(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(15));
+    // signal ended it) once it has ended, or nothing after `limit`. A
+    // daemon becomes the test's child only once the launcher's intermediate
+    // process has ended, so a pid that is no child yet is waited for too.
+    // The bound is generous: a sanitizer build's daemon on a loaded machine
+    // may take many seconds to stop.
+    std::optional<int> reap(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(120));
 
 private:
     bool isActive;
