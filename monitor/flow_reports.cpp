@@ -28,8 +28,8 @@ std::string statusLine(const FlowFigures& figures, double eventsPerSecond) {
         }
     }
     char line[256];
-    std::snprintf(line, sizeof(line), "%zu plugins, %.0f events/s, %llu refused",
-                  figures.plugins.size(), eventsPerSecond,
+    std::snprintf(line, sizeof(line), "%zu plugin%s, %.0f events/s, %llu refused",
+                  figures.plugins.size(), figures.plugins.size() == 1 ? "" : "s", eventsPerSecond,
                   static_cast<unsigned long long>(figures.eventsRefused));
     std::string text = line;
     if (slowest != nullptr) {

@@ -213,5 +213,6 @@ void PluginManager::logPluginTable() const {
                      static_cast<int>(plugin.openCode), static_cast<long long>(plugin.loadTime),
                      static_cast<long long>(plugin.openTime));
     }
-    wxLogMessage("%zu plugins loaded, %zu failed to load", loaded, failed.size());
+    wxLogMessage("%zu plugin%s loaded, %zu failed to load", loaded, loaded == 1 ? "" : "s",
+                 failed.size());
 }

@@ -147,8 +147,8 @@ TEST_F(FlowReportsTest, SlowCallsAreNamedOnceWhileTheyRunAndAgainWhenTheyReturn)
     const auto named = [&](const std::string& text) {
         return waitUntil([&] { return log.countContaining(text) > 0; }, kPatience * 6);
     };
-    EXPECT_TRUE(named("plugin slow.so has been in Write for 2 seconds"));
-    EXPECT_TRUE(named("plugin reader.so has been in Read for 2 seconds"));
+    EXPECT_TRUE(named("plugin slow.so has been in Write for "));
+    EXPECT_TRUE(named("plugin reader.so has been in Read for "));
     letGo.open();
     EXPECT_TRUE(named("plugin slow.so returned from Write after"));
     EXPECT_TRUE(named("plugin reader.so returned from Read after"));

@@ -22,7 +22,8 @@
  *                 returns and sends answers for good, counting the outcomes,
  *                 also after its plugin was unloaded.
  *   stuck_close   Close never returns; it is closed first.
- *   stuck_write   sends itself one event in Open whose Write never returns.
+ *   stuck_write   sends itself one event in Open whose Write does not return
+ *                 until the flag "release" is set.
  *   reject_error, reject_return
  *                 Load starts a thread that ticks for good, then the plugin
  *                 rejects itself through loadError 7, or by returning 5.
@@ -393,7 +394,8 @@ int32_t Write(const WriteRequest* request, WriteReply* reply) {
     if (role == kSink) sinkWrite(request);
     if (role == kStuckWrite) {
         hostileReport("blocked");
-        forever();
+        while (!hostileFlag("release")) hostileSleep(20);
+        hostileReport("released");
     }
     if (role == kCrasher) crash();
     return 0;
