@@ -36,6 +36,8 @@ std::int32_t Router::route(const CoreMessage& message) {
     } else if (message.source == 0 && message.flags == MSG_CANCEL) {
         cancelledHandles.cancel(message.handle);
     } else if (message.source == 0) {
+        // Its payload is copied for every reader, as an event's would be.
+        if (message.length > CORE_MAX_PAYLOAD) return STATUS_NO_MEMORY;
         takeReadRequest(message);
     } else {
         const std::int32_t code = queueEvent(message);
