@@ -3,10 +3,10 @@
  *
  * libmicrohttpd runs one thread of its own (its internal polling thread)
  * that accepts connections and calls `answer` for each request; the render
- * function is called from there only. The server record is written before
- * that thread starts and only read afterwards, so it needs no lock.
- * MHD_stop_daemon joins the thread and closes the listening socket and
- * every connection.
+ * function is called from there only. That thread reads `render` and
+ * `owner`, which are set before it starts and never change, so they need
+ * no lock; the rest of the record is the owner's. MHD_stop_daemon joins
+ * the thread and closes the listening socket and every connection.
  *
  * Connections are few (a browser and a Prometheus server): at most 16 at a
  * time, each closed after 10 idle seconds, so that no client can hold the
