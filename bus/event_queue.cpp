@@ -42,6 +42,7 @@ EventQueue::Admission EventQueue::push(const CoreMessage& event) {
         // the handler gathers is full: the handler spins on this line, and
         // every write after one of its looks costs the sender a cache miss.
         const std::size_t count = events.size() - front;
+        if (count > mostWaiting) mostWaiting = count;
         if (count == 1 || count == EventQueue::kBatchWanted) {
             waiting.store(count, std::memory_order_relaxed);
         }
@@ -104,6 +105,16 @@ void EventQueue::reopen() {
 std::size_t EventQueue::bytesHeld() {
     std::lock_guard<pt::spinlock> hold(queueLock);
     return queuedBytes + deliveringBytes;
+}
+
+std::size_t EventQueue::depth() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return events.size() - front;
+}
+
+std::size_t EventQueue::highWater() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return mostWaiting;
 }
 
 std::size_t EventQueue::capacity() {

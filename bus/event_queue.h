@@ -100,6 +100,9 @@ public:
     std::size_t bytesHeld();
     // Records' worth of storage the queue keeps now; for tests.
     std::size_t capacity();
+    // Events waiting now, and the most that ever waited at once.
+    std::size_t depth();
+    std::size_t highWater();
 
 private:
     bool spinForEvents() const;
@@ -120,6 +123,7 @@ private:
     std::size_t queuedBytes = 0;      // guarded by queueLock
     std::size_t deliveringBytes = 0;  // guarded by queueLock
     std::size_t byteLimit = SIZE_MAX;  // guarded by queueLock
+    std::size_t mostWaiting = 0;       // guarded by queueLock
     // Set under queueLock (with release); read without it by the router and
     // the handler, which need not see it at once: a push checks it again
     // under the lock.
