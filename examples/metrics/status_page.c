@@ -94,11 +94,11 @@ static void writeByteRate(TextBuffer* out, double rate) {
 /* ---- The page -------------------------------------------------------- */
 
 static const char style[] =
-    "body{font-family:sans-serif;margin:1.5em;color:#222;background:#fafafa}"
+    "body{font-family:sans-serif;font-size:14px;margin:1.5em;color:#222;background:#fafafa}"
     "h1{font-size:1.4em;margin:0 0 .3em}h2{font-size:1.1em;margin:1.2em 0 .4em}"
     "p.when{color:#555;margin:.2em 0}"
     "table{border-collapse:collapse;background:#fff}"
-    "th,td{border:1px solid #ccc;padding:.25em .6em;text-align:right;white-space:nowrap}"
+    "th,td{border:1px solid #ccc;padding:.2em .45em;text-align:right;white-space:nowrap}"
     "th{background:#eee}td.name,th.name{text-align:left}"
     "td.ok{color:#060}td.alarm{color:#fff;background:#b00;font-weight:bold}"
     "small{color:#666}";
@@ -216,8 +216,17 @@ static void writePair(TextBuffer* out, void (*write)(TextBuffer*, const Figure*)
     textAppendRaw(out, "</td>");
 }
 
+/* A call time of the entry point; a dash while no call has been timed,
+ * when the document's figures are zeros that measured nothing. */
+static Figure callTime(const CallFigures* call, int f) {
+    const Figure* sampled = &call->figure[CALL_SAMPLED];
+    const Figure none = {0, 0};
+    return sampled->present && sampled->value == 0 ? none : call->figure[f];
+}
+
 static void writeLatencies(TextBuffer* out, const CallFigures* call) {
-    writePair(out, writeMicroseconds, &call->figure[CALL_P50_US], &call->figure[CALL_P99_US]);
+    const Figure p50 = callTime(call, CALL_P50_US), p99 = callTime(call, CALL_P99_US);
+    writePair(out, writeMicroseconds, &p50, &p99);
 }
 
 static void writePluginRow(TextBuffer* out, const PluginFigures* plugin,
@@ -234,7 +243,8 @@ static void writePluginRow(TextBuffer* out, const PluginFigures* plugin,
     textAppendRaw(out, "</td>");
     writeLatencies(out, &plugin->calls[ENTRY_WRITE]);
     textAppendRaw(out, "<td>");
-    writeMicroseconds(out, &plugin->calls[ENTRY_WRITE].figure[CALL_MAX_US]);
+    const Figure longest = callTime(&plugin->calls[ENTRY_WRITE], CALL_MAX_US);
+    writeMicroseconds(out, &longest);
     textAppendRaw(out, "</td>");
     writeLatencies(out, &plugin->calls[ENTRY_IOCTL]);
     writePair(out, writeCount, &figure[PLUGIN_READ_WORKERS_RUNNING],
