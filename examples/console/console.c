@@ -18,8 +18,9 @@
  * what it prints and retains nothing.
  *
  * The documents are one line of XML with the root element "Zelt". The
- * console reads the few attributes it prints with a small scanner of its
- * own, so that it needs nothing but libc and the SDK header.
+ * console reads the few attributes it prints with the examples' small
+ * scanner (example_xml.h), so that it needs nothing but libc and the SDK
+ * header.
  *
  * Threads: IOCTL and Write on the core's event handler thread, one call at a
  * time; the rest on the core's main thread. No settings.
@@ -32,6 +33,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "example_xml.h"
 #include "tessard_plugin.h"
 
 #define CONSOLE_ID UINT64_C(0x7E550030)
@@ -46,67 +48,6 @@ static void printLine(const char* text) {
     funlockfile(stdout);
 }
 
-/* ---- A small scanner for the core's documents ----------------------- */
-
-/* The next start tag named `name` at or after `from`; NULL when none. */
-static const char* findTag(const char* from, const char* name) {
-    const size_t length = strlen(name);
-    for (const char* tag = strchr(from, '<'); tag != NULL; tag = strchr(tag + 1, '<')) {
-        if (strncmp(tag + 1, name, length) != 0) continue;
-        /* Read only once the name matched: the byte after it is then at
-         * most the terminator. */
-        const char after = tag[1 + length];
-        if (after == ' ' || after == '/' || after == '>') return tag;
-    }
-    return NULL;
-}
-
-/* Copies `text` into `out` with the XML escapes undone. */
-static void unescape(const char* text, size_t length, char* out, size_t outSize) {
-    static const struct { const char* entity; char character; } entities[] = {
-        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-    size_t used = 0;
-    for (size_t i = 0; i < length && used + 1 < outSize;) {
-        char character = text[i];
-        size_t consumed = 1;
-        for (size_t e = 0; e < sizeof(entities) / sizeof(entities[0]); ++e) {
-            const size_t entityLength = strlen(entities[e].entity);
-            if (i + entityLength <= length &&
-                strncmp(text + i, entities[e].entity, entityLength) == 0) {
-                character = entities[e].character;
-                consumed = entityLength;
-                break;
-            }
-        }
-        out[used++] = character;
-        i += consumed;
-    }
-    out[used] = '\0';
-}
-
-/* The value of attribute `name` in the tag starting at `tag`; 0 when the tag
- * has no such attribute. Values are quoted with " or with '. */
-static int attribute(const char* tag, const char* name, char* out, size_t outSize) {
-    const char* end = strchr(tag, '>');
-    const size_t length = strlen(name);
-    for (const char* at = tag; end != NULL && (at = strstr(at, name)) != NULL && at < end; ++at) {
-        if (at[-1] != ' ' || at[length] != '=') continue;
-        const char quote = at[length + 1];
-        if (quote != '"' && quote != '\'') continue;
-        const char* value = at + length + 2;
-        const char* close = strchr(value, quote);
-        if (close == NULL || close > end) return 0;
-        unescape(value, (size_t)(close - value), out, outSize);
-        return 1;
-    }
-    return 0;
-}
-
-static long numberAttribute(const char* tag, const char* name) {
-    char value[32];
-    return attribute(tag, name, value, sizeof(value)) ? strtol(value, NULL, 10) : 0;
-}
-
 /* ---- What the console prints ---------------------------------------- */
 
 /* The plugin table: the core, every plugin it loaded, every library it
@@ -115,31 +56,32 @@ static void showPluginTable(const char* document) {
     char line[600];
     char name[256];
     char version[64] = "?";
-    const char* core = findTag(document, "Module");
+    const char* core = exampleFindTag(document, "Module");
     if (core == NULL) return;
-    attribute(core, "Version", version, sizeof(version));
-    const char* plugin = findTag(core, "Plugin");
-    attribute(plugin != NULL ? plugin : core, "Filename", name, sizeof(name));
+    exampleAttribute(core, "Version", version, sizeof(version));
+    const char* plugin = exampleFindTag(core, "Plugin");
+    exampleAttribute(plugin != NULL ? plugin : core, "Filename", name, sizeof(name));
     snprintf(line, sizeof(line), "plugin table: core %s (%s)", version, name);
     printLine(line);
     /* The core's own entry comes first; plugins follow with their timings.
      * Entries without timings stand for libraries that could not be opened,
      * listed below from their own Module elements. */
-    for (plugin = plugin != NULL ? findTag(plugin + 1, "Plugin") : NULL; plugin != NULL;
-         plugin = findTag(plugin + 1, "Plugin")) {
+    for (plugin = plugin != NULL ? exampleFindTag(plugin + 1, "Plugin") : NULL; plugin != NULL;
+         plugin = exampleFindTag(plugin + 1, "Plugin")) {
         char loadTime[32];
-        if (!attribute(plugin, "LoadTime", loadTime, sizeof(loadTime))) continue;
-        attribute(plugin, "Filename", name, sizeof(name));
-        const unsigned long id = (unsigned long)numberAttribute(plugin, "ID") & 0xFFFFFFFFul;
+        if (!exampleAttribute(plugin, "LoadTime", loadTime, sizeof(loadTime))) continue;
+        exampleAttribute(plugin, "Filename", name, sizeof(name));
+        const unsigned long id =
+            (unsigned long)exampleLongAttribute(plugin, "ID", 0) & 0xFFFFFFFFul;
         snprintf(line, sizeof(line), "  %-24s id 0x%08lX  open code %ld  load %s ms  open %ld ms",
-                 name, id, numberAttribute(plugin, "OpenCode"), loadTime,
-                 numberAttribute(plugin, "OpenTime"));
+                 name, id, exampleLongAttribute(plugin, "OpenCode", 0), loadTime,
+                 exampleLongAttribute(plugin, "OpenTime", 0));
         printLine(line);
     }
-    for (const char* module = findTag(core + 1, "Module"); module != NULL;
-         module = findTag(module + 1, "Module")) {
-        attribute(module, "Name", name, sizeof(name));
-        attribute(module, "Version", version, sizeof(version));
+    for (const char* module = exampleFindTag(core + 1, "Module"); module != NULL;
+         module = exampleFindTag(module + 1, "Module")) {
+        exampleAttribute(module, "Name", name, sizeof(name));
+        exampleAttribute(module, "Version", version, sizeof(version));
         snprintf(line, sizeof(line), "  %-24s %s", name, version);
         printLine(line);
     }
@@ -158,8 +100,8 @@ static void formatTime(long seconds, char* out, size_t outSize) {
 static void showMemory(const char* memory) {
     char line[200];
     char time[64];
-    const long throttling = numberAttribute(memory, "Throttling");
-    if (!attribute(memory, "Time", time, sizeof(time))) {
+    const long throttling = exampleLongAttribute(memory, "Throttling", 0);
+    if (!exampleAttribute(memory, "Time", time, sizeof(time))) {
         snprintf(line, sizeof(line), "memory throttling is %s (core.xml)",
                  throttling ? "enabled" : "disabled");
         printLine(line);
@@ -178,8 +120,8 @@ static void showDocument(const void* payload, uint32_t length) {
     if (document == NULL) return;
     memcpy(document, payload, length);
     document[length] = '\0';
-    const char* memory = findTag(document, "Memory");
-    if (findTag(document, "Modules") != NULL) {
+    const char* memory = exampleFindTag(document, "Memory");
+    if (exampleFindTag(document, "Modules") != NULL) {
         showPluginTable(document);
     } else if (memory != NULL) {
         showMemory(memory);

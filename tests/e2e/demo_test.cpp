@@ -100,7 +100,8 @@ bool contains(const std::string& text, const std::string& part) {
 
 // Catches: a demo that records nothing playable, loses frames on the way,
 // reports lost frames in steady state, plays back nothing, prints paths
-// that do not exist, or does not stop cleanly on Ctrl-C.
+// that do not exist, does not say where its metrics page is, or does not
+// stop cleanly on Ctrl-C.
 TEST_F(Demo, RecordsTwoCamerasPlaysCameraOneBackAndStopsCleanlyOnCtrlC) {
     useBuiltPlugins();
     ASSERT_NO_FATAL_FAILURE(start());
@@ -118,6 +119,10 @@ TEST_F(Demo, RecordsTwoCamerasPlaysCameraOneBackAndStopsCleanlyOnCtrlC) {
             << example;
     }
     EXPECT_THAT(output, HasSubstr("console: memory is fine: no throttling"));
+    // The metrics page's address, or, where another server on the machine
+    // has its default port, the one line that says so.
+    EXPECT_THAT(output, testing::ContainsRegex("metrics: (page at http://127\\.0\\.0\\.1:9475/|"
+                                               "cannot serve on 127\\.0\\.0\\.1 port 9475 )"));
     EXPECT_FALSE(contains(output, "refused (")) << "lost frames reported in steady state";
     video::expectCompleteRecordings(output, 2, 640, 360, kStopSlack);
     for (const auto& [camera, segments] : video::writtenSegments(output)) {

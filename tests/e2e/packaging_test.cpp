@@ -117,7 +117,7 @@ protected:
 
 TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFile) {
     EXPECT_TRUE(isExecutableFile(prefix() + "/tessard"));
-    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/plugins/" + example + ".so")) << example;
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/examples/" + example + "/" +
                                         example + ".c"))
@@ -149,7 +149,7 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     const CommandResult make = run("PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") +
                                    " make -s -C " + quoted(sources));
     ASSERT_EQ(make.status, 0) << make.output;
-    for (const char* example : {"camera", "recorder", "console", "playback_client"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics"}) {
         EXPECT_TRUE(fs::is_regular_file(sources + "/" + example + ".so")) << example;
     }
     // The console built here takes the installed one's place.
