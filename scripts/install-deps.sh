@@ -6,7 +6,8 @@
 # for the example plugins GStreamer with the elements they use (the test
 # source, x264, the H.264 parser, RTSP, Matroska, PNG, the decoder) and its
 # command-line tools, the RTSP server library the tests serve cameras with,
-# and ffmpeg, whose ffprobe the tests read recordings with.
+# ffmpeg, whose ffprobe the tests read recordings with, and the JSON library
+# tessard-inspect writes its --json report with.
 set -eu
 exec "$(dirname "$0")/install-packages.sh" \
     build-essential cmake pkg-config libwxgtk3.2-dev libtinyxml-dev \
@@ -14,4 +15,5 @@ exec "$(dirname "$0")/install-packages.sh" \
     file systemd man-db groff-base lintian \
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-x \
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly \
-    gstreamer1.0-libav gstreamer1.0-tools libgstrtspserver-1.0-dev ffmpeg
+    gstreamer1.0-libav gstreamer1.0-tools libgstrtspserver-1.0-dev ffmpeg \
+    nlohmann-json3-dev
