@@ -129,8 +129,11 @@ Harness::~Harness() {
 int Harness::addPlugin(const std::string& path) {
     if (stage != Stage::Created) return -1;
     std::error_code error;
-    const fs::path target = fs::path(serverDirectory) / "plugins" / fs::path(path).filename();
-    fs::copy_file(path, target, fs::copy_options::overwrite_existing, error);
+    // A relative path is the caller's: relative to the working directory
+    // the harness found and left.
+    const fs::path source = fs::path(previousDirectory) / path;
+    const fs::path target = fs::path(serverDirectory) / "plugins" / source.filename();
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing, error);
     return error ? -1 : 0;
 }
 

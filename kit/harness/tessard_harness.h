@@ -53,8 +53,9 @@ TessardHarness* tessardHarnessCreate(void);
  * finds its settings file beside itself. */
 const char* tessardHarnessDirectory(const TessardHarness* harness);
 
-/* Copies the plugin library at `path` into the plugins directory, under its
- * own file name. Before tessardHarnessStart only. 0, or -1 when it cannot be
+/* Copies the plugin library at `path` (relative paths from the working
+ * directory the harness found) into the plugins directory, under its own
+ * file name. Before tessardHarnessStart only. 0, or -1 when it cannot be
  * copied. */
 int tessardHarnessAddPlugin(TessardHarness* harness, const char* path);
 

@@ -53,8 +53,8 @@ FoldView viewOf(std::uint64_t mask, std::uint64_t largest, bool applies, Fold fo
 
 std::string typeList(const FoldView& view) {
     if (view.types.empty()) {
-        return "any of the " + std::to_string(view.bits) + "-bit combinations of " +
-               hex(view.largestType);
+        return "every type whose bits lie within " + hex(view.largestType) + " (" +
+               std::to_string(view.bits) + " bits)";
     }
     std::string text;
     for (auto type = view.types.rbegin(); type != view.types.rend(); ++type) {

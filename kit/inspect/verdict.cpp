@@ -140,8 +140,8 @@ void judgeEntryPoints(Verdict& verdict) {
         if (found.exported(entry)) continue;
         breach(verdict, "missing-entry",
                std::string("does not export ") + entryName(entry) +
-                   ": the core skips those calls (\"plugin " + verdict.fileName +
-                   " does not export " + entryName(entry) + "; the core skips those calls\")");
+                   ": the core skips those calls and says so as it loads the plugin "
+                   "(\"plugin " + verdict.fileName + " does not export ...\")");
     }
     if (info.reserved0 != 0 || info.reserved1 != 0 || info.reserved2 != 0 || info.reserved3 != 0) {
         breach(verdict, "reserved-written",
