@@ -202,7 +202,8 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
 TEST_F(InstalledTree, TestsAPluginOutOfTheTreeThroughTheInstalledHarness) {
     const std::string author = scratch / "author";
     fs::create_directory(author);
-    const std::string pkgConfig = "PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") + " ";
+    const std::string pkgConfig =
+        "export PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") + "; ";
     const CommandResult plugin =
         run(pkgConfig + "cc -std=c99 -Wall -Werror -fPIC -shared " +
             "$(pkg-config --cflags tessard-plugin) -o " + quoted(author + "/skeleton.so") + " " +
