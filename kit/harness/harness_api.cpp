@@ -1,5 +1,8 @@
 // The C API of tessard_harness.h, each function forwarding to the one
-// Harness. Nothing may throw across it: the few calls that allocate catch.
+// Harness. No exception may cross it: the calls that make the harness or
+// copy a file, which can fail on outside causes and have a failure value to
+// return, catch; elsewhere only a failed allocation throws, and it ends the
+// test as it would end the server.
 
 #include <chrono>
 #include <new>

@@ -158,20 +158,21 @@ void fillSlot(PluginSlot& slot, const PluginRecord& plugin, const std::string& d
 Interposer::Interposer(Journal& journal) { journalOfSlots.store(&journal); }
 
 Interposer::~Interposer() {
-    for (int index = 0; index < slotCount; ++index) {
+    const int count = slotCount.exchange(0);
+    for (int index = 0; index < count; ++index) {
         PluginSlot& slot = slots[index];
         if (slot.pin != nullptr && !keepMapped) dlclose(slot.pin);
         slot.pin = nullptr;
         slot.code.clear();
     }
-    slotCount = 0;
 }
 
 void Interposer::wrap(PluginTable::Records& records, const std::string& pluginsDirectory) {
     for (PluginRecord& plugin : records) {
-        if (!plugin.library || slotCount == kMaxPlugins) continue;
-        const int index = slotCount++;
+        const int index = slotCount.load();
+        if (!plugin.library || index == kMaxPlugins) continue;
         fillSlot(slots[index], plugin, pluginsDirectory);
+        slotCount.store(index + 1, std::memory_order_release);
         const WrapperSet& wrappers = kWrappers[static_cast<std::size_t>(index)];
         PluginEntryPoints& entries = plugin.entryPoints;
         entries.Open = wrapped(entries.Open, wrappers.open);
@@ -186,7 +187,7 @@ void Interposer::wrap(PluginTable::Records& records, const std::string& pluginsD
 PluginSlot& Interposer::slot(int index) { return slots[index]; }
 
 int Interposer::slotOfId(std::uint64_t id) const {
-    for (int index = 0; index < slotCount; ++index) {
+    for (int index = 0; index < size(); ++index) {
         if (slots[index].id == id) return index;
     }
     return -1;
@@ -196,14 +197,14 @@ int Interposer::slotOfSource(std::uint64_t source) const {
     if (source == 0) return -1;
     const int exact = slotOfId(source);
     if (exact >= 0) return exact;
-    for (int index = 0; index < slotCount; ++index) {
+    for (int index = 0; index < size(); ++index) {
         if ((slots[index].id & 0xFFFFFFFFu) == (source & 0xFFFFFFFFu)) return index;
     }
     return -1;
 }
 
 int Interposer::slotOfCode(std::uintptr_t address) const {
-    for (int index = 0; index < slotCount; ++index) {
+    for (int index = 0; index < size(); ++index) {
         for (const auto& [start, end] : slots[index].code) {
             if (address >= start && address < end) return index;
         }

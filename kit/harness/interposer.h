@@ -10,8 +10,11 @@
 // own entry point inside a CallScope, and records whether the reply kept
 // the payload; Close and Unload mark the slot when they return.
 //
-// The slots are the process's one set: filled by the main thread before any
-// wrapper can run, read-only afterwards except for the atomic marks.
+// The slots are the process's one set: the main thread fills each before it
+// counts it (release), and callers that find a slot by id or code address
+// read only the counted ones (acquire), so that a plugin thread started in
+// Load may call back while the slots are being filled. Read-only once
+// filled, except for the atomic marks.
 #pragma once
 
 #include <atomic>
@@ -52,7 +55,7 @@ public:
     // Wraps every plugin of `records`, loaded from `pluginsDirectory`.
     void wrap(PluginTable::Records& records, const std::string& pluginsDirectory);
 
-    int size() const { return slotCount; }
+    int size() const { return slotCount.load(std::memory_order_acquire); }
     PluginSlot& slot(int index);
     // The slot of the plugin whose id is exactly `id`; -1 when none.
     int slotOfId(std::uint64_t id) const;
@@ -65,7 +68,7 @@ public:
     void keepLibraries() { keepMapped = true; }
 
 private:
-    int slotCount = 0;
+    std::atomic<int> slotCount{0};
     bool keepMapped = false;
 };
 

@@ -59,10 +59,11 @@ const char* tessardHarnessDirectory(const TessardHarness* harness);
  * copied. */
 int tessardHarnessAddPlugin(TessardHarness* harness, const char* path);
 
-/* Loads and opens every plugin as the core does at start, then starts the
- * housekeeping and waits for its first pass (start-up Reads, the memory
- * setting and state). Events sent meanwhile stay queued. The number of
- * plugins in the table, or -1 when the harness has started before. */
+/* Loads and opens every plugin as the core does at start (the first 32 in
+ * table order are recorded and checked), then starts the housekeeping and
+ * waits for its first pass (start-up Reads, the memory setting and state).
+ * Events sent meanwhile stay queued. The number of plugins in the table, or
+ * -1 when the harness has started before. */
 int tessardHarnessStart(TessardHarness* harness);
 
 /* Hands out what is queued until nothing is queued and no core worker runs
@@ -144,7 +145,8 @@ typedef struct TessardHarnessReceived {
 
 /* One message a plugin (or a thread of its) handed to the callback. */
 typedef struct TessardHarnessSent {
-    CoreMessage message; /* as sent; payload points to the harness's copy */
+    CoreMessage message; /* as sent; payload points to the harness's copy (in a
+                          * release: the address given back, not to be read) */
     int32_t status;      /* what the core answered */
     int fromReader;      /* sent from a Read worker's thread */
 } TessardHarnessSent;

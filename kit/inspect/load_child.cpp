@@ -1,6 +1,7 @@
 #include "kit/inspect/load_child.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,10 +76,17 @@ std::size_t settledTaskCount(std::size_t before) {
     return now;
 }
 
+// A crash ends the child by its signal, so that the parent can name it,
+// whatever handlers a sanitizer's runtime installed to report and exit.
+void dieOfCrashes() {
+    for (int crash : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) signal(crash, SIG_DFL);
+}
+
 }  // namespace
 
 void runLoadChild(const std::string& path, int output) {
     childOutput = output;
+    dieOfCrashes();
     const std::size_t tasksBefore = countTasks();
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
