@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "kit/inspect/load_child.h"
 #include "kit/inspect/probe_wire.h"
@@ -126,9 +127,12 @@ void collectChild(pid_t child, bool timedOut, LoadFindings& findings) {
 
 }  // namespace
 
-LoadFindings loadIsolated(const std::string& path, std::chrono::seconds timeout) {
+LoadFindings loadIsolated(const std::string& given, std::chrono::seconds timeout) {
     LoadFindings findings;
-    findings.path = path;
+    findings.path = given;
+    // The dynamic loader searches its own directories for a name without a
+    // slash; the core always hands it a path.
+    const std::string path = std::filesystem::absolute(given).string();
     findings.timeoutSeconds = static_cast<int>(timeout.count());
     findings.regularFile = isRegularFile(path.c_str());
     if (!findings.regularFile) return findings;

@@ -15,6 +15,7 @@
 
 namespace kit {
 
+// `path` is taken from the working directory when it is relative.
 LoadFindings loadIsolated(const std::string& path, std::chrono::seconds timeout);
 
 }  // namespace kit
