@@ -114,7 +114,7 @@ Harness::Harness(const std::string& directory, const std::string& previousDirect
     logTarget = std::make_unique<HarnessLog>(journal);
     previousLogTarget = wxLog::SetActiveTarget(logTarget.get());
     host = std::make_unique<HarnessHost>(wxFileName(directory + "/tessard"), payloads, readings,
-                                         harnessCallback, this);
+                                         harnessCallback);
 }
 
 Harness::~Harness() {

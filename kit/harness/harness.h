@@ -2,7 +2,7 @@
 // tessard_harness.h.
 //
 // It owns the harness's directory (the working directory while it lives),
-// the core's parts (HarnessHost) with the guarded payload allocator and the
+// the server's Core (HarnessHost) with the guarded payload allocator and the
 // set readings, the wrappers around the plugins' entry points, the journal,
 // and the watch on threads. Plugins reach it through harnessCallback, which
 // finds the one live harness; a callback that comes once it is gone is

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "example_video.h"
@@ -83,10 +84,20 @@ TEST(ExamplesInTheHarness, ConsoleReceivesEveryNoticeOfTheCore) {
     EXPECT_EQ(tessardHarnessStop(harness), 0u) << testing::PrintToString(scope.breaches());
 }
 
+std::string readText(const std::string& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 // Catches: a skeleton that greets nobody or itself, does not take the core's
 // text notices through Write, fails its Open, or breaks the contract it is
-// meant to show.
+// meant to show; and a guide whose copy of it is not the one that is built.
 TEST(ExamplesInTheHarness, SkeletonGreetsTheOthersAndTakesTextNotices) {
+    const std::string source = readText(std::string(TESSARD_SOURCE_DIR) + "/examples/skeleton/skeleton.c");
+    ASSERT_FALSE(source.empty());
+    EXPECT_TRUE(contains(readText(std::string(TESSARD_SOURCE_DIR) + "/docs/plugin-guide.md"),
+                         "```c\n" + source + "```"));
+
     HarnessScope scope;
     TessardHarness* harness = scope.get();
     ASSERT_NE(harness, nullptr);
