@@ -289,17 +289,21 @@ class RemovedOutputs {
 public:
     RemovedOutputs() {
         fs::remove(manPage);
+        fs::remove(inspector);
+        fs::remove(harness);
         fs::remove(TESSARD_HOST_SHIM);
     }
     ~RemovedOutputs() {
         run(quoted(TESSARD_CMAKE_COMMAND) + " --build " + quoted(TESSARD_BUILD_DIR) +
-            " --target tessard_man_page tessard_host_shim");
+            " --target tessard_man_page tessard-inspect tessard_harness tessard_host_shim");
     }
     const std::string manPage = std::string(TESSARD_BUILD_DIR) + "/packaging/tessard.8.gz";
+    const std::string inspector = std::string(TESSARD_BUILD_DIR) + "/tessard-inspect";
+    const std::string harness = std::string(TESSARD_BUILD_DIR) + "/kit/libtessard-harness.so";
 };
 
 // Catches: an installed file that only the "all" target makes (the man page
-// was one), so that `cmake --install` fails after the README's
+// was one; the kit's inspector and harness library would be), so that `cmake --install` fails after the README's
 // `./scripts/run.sh`, which builds the demo target; the unit or the man page
 // installed at a fixed system path instead of below the chosen prefix and
 // DESTDIR, or a unit that starts the default prefix's executable; a cpack
