@@ -24,7 +24,7 @@ Core::Core(const wxFileName& exePath, PayloadAllocator& payloadAllocator,
       messageRouter(payloadAllocator, memoryLimit / 4),
       pluginManager(exePath, messageRouter, callback, this),
       eventDispatcher(messageRouter, pluginManager),
-      housekeeping(messageRouter, pluginManager, readings, memoryLimit) {
+      housekeeping(messageRouter, pluginManager, eventDispatcher, readings, memoryLimit) {
     theCore = this;
     messageRouter.readThrottlingFrom(housekeeping);
     messageRouter.startReadersWith(pluginManager);

@@ -21,6 +21,7 @@
 #include "app/daemon_identity.h"
 #include "app/log_syslog.h"
 #include "app/run_modes.h"
+#include "app/service_notifier.h"
 #include "app/signal_queue.h"
 #include "app/single_instance.h"
 #include "plugins/version.h"
@@ -100,6 +101,8 @@ private:
     SingleInstance& instance;
     SyslogScope syslog;
     std::unique_ptr<SignalQueue> signals;
+    // Tells the service manager, when one listens, how the server fares.
+    std::unique_ptr<ServiceNotifier> serviceManager;
     bool pidFileCreated = false;
 };
 
@@ -116,6 +119,8 @@ int DaemonChild::run() {
         return shutDown(kNoSignals);
     }
     markDescriptorsCloseOnExec();
+    serviceManager = std::make_unique<ServiceNotifier>();
+    core.monitor().setHeartbeat(serviceManager.get());
     if (!core.start()) {
         wxLogSysError("Service routine did not start.");
         sendToParent(kNotStarted);
@@ -123,6 +128,7 @@ int DaemonChild::run() {
     }
     wxLogMessage("Successfully started version %d.%d.%d.%d", version::kMajor, version::kMinor,
                  version::kRelease, version::kBuild);
+    core.plugins().logPluginTable();
     sendToParent(kStarted);
     waitForStopSignal();
     return shutDown(0);
@@ -168,6 +174,7 @@ void DaemonChild::waitForStopSignal() {
 }
 
 int DaemonChild::shutDown(int status) {
+    if (serviceManager) serviceManager->stopping();
     core.stop();
     sendToParent(kShutDown);
     if (signals) signals->close();

@@ -29,7 +29,9 @@
 #include <string>
 #include <thread>
 
-class ServiceNotifier {
+#include "monitor/service_heartbeat.h"
+
+class ServiceNotifier : public ServiceHeartbeat {
 public:
     // Reads NOTIFY_SOCKET and WATCHDOG_USEC once and starts the sender.
     // Construct it in the daemon child, after the fork (the sender thread
@@ -38,7 +40,7 @@ public:
     ServiceNotifier();
     // Sends what is still pending, then ends the sender. The wait is as long
     // as the service manager takes to read its socket.
-    ~ServiceNotifier();
+    ~ServiceNotifier() override;
 
     ServiceNotifier(const ServiceNotifier&) = delete;
     ServiceNotifier& operator=(const ServiceNotifier&) = delete;
@@ -48,14 +50,14 @@ public:
     // The service's watchdog interval; zero when there is no watchdog (or
     // nobody listens). Keep-alives are due well within it: systemd kills
     // and, with Restart=on-failure, restarts a service that misses one.
-    std::chrono::microseconds watchdogInterval() const { return watchdogInterval_; }
+    std::chrono::microseconds watchdogInterval() const override { return watchdogInterval_; }
 
     // "STATUS=<text>", shown by `systemctl status`. The text is cut to one
     // line of at most kStatusLimit bytes: a line break in it (a plugin's
     // file name, say) would otherwise start a notification of its own.
-    void status(const std::string& text);
+    void status(const std::string& text) override;
     // "WATCHDOG=1": the server is not stuck.
-    void watchdog();
+    void watchdog() override;
     // "STOPPING=1": the stop sequence has begun.
     void stopping();
 

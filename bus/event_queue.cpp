@@ -6,10 +6,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the event handler thread looks for new events before it sleeps:
-// long enough to bridge the gaps of a busy sender, short enough to cost
-// nothing measurable when the server is idle.
-constexpr std::chrono::microseconds kSpin{30};
+// The event handler thread's look for new events (EventQueue::kSpin) is
+// halved each time it finds nothing, and restored each time it finds events,
+// so sparse traffic (video frames, each a few milliseconds apart) does not
+// pay for a spin per event, while a flood keeps the handler awake between
+// its batches. Below this it does not spin at all, only looks once.
+constexpr std::chrono::nanoseconds kShortestSpin{500};
 // Once events have come, how long it lets a batch grow, and how big a batch
 // it waits for. Every look at the queue takes its lines away from the
 // senders, so a thread that took events one by one as they came would make
@@ -42,6 +44,7 @@ EventQueue::Admission EventQueue::push(const CoreMessage& event) {
         // the handler gathers is full: the handler spins on this line, and
         // every write after one of its looks costs the sender a cache miss.
         const std::size_t count = events.size() - front;
+        if (count > mostWaiting) mostWaiting = count;
         if (count == 1 || count == EventQueue::kBatchWanted) {
             waiting.store(count, std::memory_order_relaxed);
         }
@@ -106,13 +109,24 @@ std::size_t EventQueue::bytesHeld() {
     return queuedBytes + deliveringBytes;
 }
 
+std::size_t EventQueue::depth() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return events.size() - front;
+}
+
+std::size_t EventQueue::highWater() {
+    std::lock_guard<pt::spinlock> hold(queueLock);
+    return mostWaiting;
+}
+
 std::size_t EventQueue::capacity() {
     std::lock_guard<pt::spinlock> hold(queueLock);
     return events.capacity();
 }
 
 bool EventQueue::spinForEvents() const {
-    const auto until = Clock::now() + kSpin;
+    if (spinFor == Clock::duration::zero()) return waiting.load(std::memory_order_relaxed) != 0;
+    const auto until = Clock::now() + spinFor;
     while (waiting.load(std::memory_order_relaxed) == 0) {
         if (Clock::now() >= until) return false;
         pauseBetweenLooks();
@@ -142,9 +156,11 @@ bool EventQueue::prepareToSleep(Batch& released) {
 
 void EventQueue::waitForEvents(Batch& batch) {
     if (spinForEvents()) {
+        spinFor = kSpin;
         gatherBatch();
         return;
     }
+    spinFor = spinFor / 2 >= kShortestSpin ? spinFor / 2 : Clock::duration::zero();
     // Freed outside the lock, so that senders do not wait for the heap.
     Batch released;
     if (batch.capacity() > kKeptEvents) Batch().swap(batch);

@@ -17,8 +17,9 @@
 // until the kernel kills it. Once closed (the stop has begun), every push is
 // refused: nothing queued then would ever be delivered.
 //
-// The event handler thread spins briefly when the queue runs dry and then
-// sleeps on `eventTrigger` (auto-reset), which lives as long as the queue,
+// The event handler thread spins briefly when the queue runs dry (the
+// shorter the less often spinning found events) and then sleeps on
+// `eventTrigger` (auto-reset), which lives as long as the queue,
 // so a plugin thread that sends after the Core stopped still finds it.
 // Senders post the trigger only when the handler is asleep: it says so under
 // `queueLock`, after finding the queue empty there, and the first sender
@@ -30,6 +31,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -100,8 +102,17 @@ public:
     std::size_t bytesHeld();
     // Records' worth of storage the queue keeps now; for tests.
     std::size_t capacity();
+    // Events waiting now, and the most that ever waited at once.
+    std::size_t depth();
+    std::size_t highWater();
 
 private:
+    // How long the event handler thread looks for new events before it
+    // sleeps, at most: long enough to bridge the gaps of a busy sender,
+    // short enough to cost nothing measurable when the server is idle.
+    static constexpr std::chrono::microseconds kSpin{30};
+
+    // Looks for events for `spinFor`; true when some came.
     bool spinForEvents() const;
     void gatherBatch() const;
     // Whether the handler may sleep now; if so, gives back what it no
@@ -120,6 +131,10 @@ private:
     std::size_t queuedBytes = 0;      // guarded by queueLock
     std::size_t deliveringBytes = 0;  // guarded by queueLock
     std::size_t byteLimit = SIZE_MAX;  // guarded by queueLock
+    std::size_t mostWaiting = 0;       // guarded by queueLock
+    // How long the handler looks for events before it sleeps; adapts to
+    // how often looking found some. Event handler thread only.
+    std::chrono::steady_clock::duration spinFor = kSpin;
     // Set under queueLock (with release); read without it by the router and
     // the handler, which need not see it at once: a push checks it again
     // under the lock.

@@ -10,13 +10,18 @@
 #include <cstdint>
 #include <string>
 
+#include "tessard_plugin.h"
+
 class TiXmlNode;
 
 class NoticeSink {
 public:
     virtual ~NoticeSink() = default;
-    // The document, MSG_TYPE_XML, with `flags`.
-    virtual void sendXml(const TiXmlNode& document, std::uint64_t flags) = 0;
+    // The document, of `type`, with `flags`.
+    virtual void sendXml(const TiXmlNode& document, std::uint64_t flags, std::uint64_t type) = 0;
+    void sendXml(const TiXmlNode& document, std::uint64_t flags) {
+        sendXml(document, flags, MSG_TYPE_XML);
+    }
     // The text, MSG_TYPE_TEXT, with MSG_SELECT_6.
     virtual void sendText(const std::string& text) = 0;
 };

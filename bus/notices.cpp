@@ -25,11 +25,11 @@ CoreMessage noticeOf(const std::string& content, std::uint64_t flags, std::uint6
 
 }  // namespace
 
-void Router::sendXml(const TiXmlNode& document, std::uint64_t flags) {
+void Router::sendXml(const TiXmlNode& document, std::uint64_t flags, std::uint64_t type) {
     // TinyXML's string output: no indentation and no line breaks.
     std::string printed;
     printed << document;
-    sendNotice(noticeOf(printed, flags, MSG_TYPE_XML));
+    sendNotice(noticeOf(printed, flags, type));
 }
 
 void Router::sendText(const std::string& text) {
@@ -39,5 +39,6 @@ void Router::sendText(const std::string& text) {
 void Router::sendNotice(const CoreMessage& notice) {
     // A notice the router cannot copy is lost; there is nobody to tell.
     CoreStatus status{sizeof(CoreStatus), 1, 0};
+    notices.fetch_add(1, std::memory_order_relaxed);
     routeMessage(&notice, &status);
 }

@@ -67,6 +67,7 @@ bool PayloadHolders::release(std::uint64_t key, std::uint64_t value) {
 
 void PayloadHolders::erase(std::size_t index) {
     slots[index].key = 0;
+    slots[index].bytes = 0;
     --used;
     // Shift back every entry of the run that could live at the freed slot.
     for (std::size_t gap = index, probe = next(index); slots[probe].key != 0; probe = next(probe)) {
@@ -86,6 +87,7 @@ void PayloadHolders::grow() {
         if (slot.key == 0) continue;
         const std::size_t index = find(slot.key);
         slots[index].key = slot.key;
+        slots[index].bytes = slot.bytes;
         slots[index].holders.swap(slot.holders);
     }
 }
@@ -97,6 +99,7 @@ std::vector<std::uint64_t> PayloadHolders::clear() {
         if (slot.key == 0) continue;
         keys.push_back(slot.key);
         slot.key = 0;
+        slot.bytes = 0;
         slot.holders.clear();
     }
     used.store(0);
@@ -108,6 +111,25 @@ std::size_t PayloadHolders::size() {
     std::size_t pairs = walkHolds(walkKey.load());
     for (const Slot& slot : slots) pairs += slot.key != 0 ? slot.holders.size() : 0;
     return pairs;
+}
+
+PayloadHolders::Kept PayloadHolders::keptBy(std::uint64_t holder) {
+    Kept kept;
+    std::lock_guard<pt::spinlock> hold(lock);
+    for (const Slot& slot : slots) {
+        if (slot.key == 0) continue;
+        const auto count = std::count(slot.holders.begin(), slot.holders.end(), holder);
+        kept.buffers += static_cast<std::uint64_t>(count);
+        kept.bytes += count != 0 ? slot.bytes : 0;
+    }
+    return kept;
+}
+
+std::uint64_t PayloadHolders::keptBytes() {
+    std::uint64_t bytes = 0;
+    std::lock_guard<pt::spinlock> hold(lock);
+    for (const Slot& slot : slots) bytes += slot.key != 0 ? slot.bytes : 0;
+    return bytes;
 }
 
 std::size_t PayloadHolders::holdsOn(std::uint64_t key) {
@@ -128,7 +150,8 @@ std::size_t PayloadHolders::walkHolds(std::uint64_t key) const {
     return walkHolder.load() != walker ? 2 : 1;
 }
 
-void PayloadHolders::beginWalk(std::uint64_t key) {
+void PayloadHolders::beginWalk(std::uint64_t key, std::uint32_t bytes) {
+    walkBytes = bytes;
     // Under the lock, so that a release that has looked at the last walk
     // finishes before this one begins: it could otherwise take a hold of the
     // new walk that belongs to the same plugin.
@@ -143,6 +166,7 @@ void PayloadHolders::keepRetainedHold(std::uint64_t holder) {
     std::uint64_t expected = holder;
     if (walkHolder.compare_exchange_strong(expected, walker) && walkKey.load() != 0) {
         insert(walkKey.load(), holder);
+        slots[find(walkKey.load())].bytes = walkBytes;
     }
 }
 

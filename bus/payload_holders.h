@@ -52,7 +52,7 @@ public:
     // begins with its own hold, holds for each plugin around its call, and
     // ends by dropping its own hold. endWalk() is true when no hold is left,
     // so that the caller must free the buffer.
-    void beginWalk(std::uint64_t key);
+    void beginWalk(std::uint64_t key, std::uint32_t bytes = 0);
     // holdForCall and endCall are inline: the fan-out passes through both
     // for every plugin it calls, and mostly nothing is retained.
     void holdForCall(std::uint64_t holder) { walkHolder.store(holder, std::memory_order_release); }
@@ -74,9 +74,20 @@ public:
     std::size_t size();
     std::size_t holdsOn(std::uint64_t key);
 
+    // What `holder` keeps now: how many buffers, and their bytes. For the
+    // statistics; the walk's own holds are not counted.
+    struct Kept {
+        std::uint64_t buffers = 0;
+        std::uint64_t bytes = 0;
+    };
+    Kept keptBy(std::uint64_t holder);
+    // The bytes of every buffer somebody keeps beyond its walk.
+    std::uint64_t keptBytes();
+
 private:
     struct Slot {
         std::uint64_t key = 0;  // 0: free
+        std::uint32_t bytes = 0;  // the buffer's length, as the walk knew it
         std::vector<std::uint64_t> holders;
     };
 
@@ -101,6 +112,8 @@ private:
     // `walkHolder` is `walker` while no plugin is being called.
     std::atomic<std::uint64_t> walkKey{0};
     std::atomic<std::uint64_t> walkHolder;
+    // The walked buffer's length. Event handler thread only.
+    std::uint32_t walkBytes = 0;
     pt::spinlock lock;
     std::vector<Slot> slots;  // guarded by lock; the size is a power of two
     // Slots with a key: changed under `lock`, read without it by the event

@@ -2,6 +2,8 @@
 
 #include <wx/log.h>
 
+#include "threads/thread_log.h"
+
 void RefusalLedger::refused(std::uint64_t source, std::size_t bytesHeld) {
     {
         std::lock_guard<std::mutex> hold(ledgerLock);
@@ -16,6 +18,8 @@ void RefusalLedger::refused(std::uint64_t source, std::size_t bytesHeld) {
     }
     std::uint64_t held = 0;
     if (!gate.admit(held)) return;
+    // Logged on the sender's thread, which may be a plugin's own.
+    AnyThreadLogScope immediateLog;
     wxLogWarning("the event queue holds %llu MiB, all it may: a message from 0x%llX is refused "
                  "(%llu more refused since the last report)",
                  static_cast<unsigned long long>(bytesHeld >> 20),

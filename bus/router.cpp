@@ -38,7 +38,10 @@ std::int32_t Router::route(const CoreMessage& message) {
     } else if (message.source == 0) {
         takeReadRequest(message);
     } else {
-        return queueEvent(message);
+        const std::int32_t code = queueEvent(message);
+        // The core's own notices are counted apart, in sendNotice.
+        if (message.source != CORE_ID) senderLedger.count(message.source, code);
+        return code;
     }
     queue.wake();
     return STATUS_OK;

@@ -22,6 +22,7 @@
 // other, never two at once. Every outcome is a status code; nothing throws.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,6 +33,7 @@
 #include "bus/payloads.h"
 #include "bus/reader_starter.h"
 #include "bus/refusal_ledger.h"
+#include "bus/sender_ledger.h"
 #include "bus/sequence_table.h"
 #include "bus/throttle_gauge.h"
 #include "tessard_plugin.h"
@@ -54,7 +56,8 @@ public:
     std::int32_t routeMessage(const CoreMessage* message, CoreStatus* status);
 
     // The core's notices, from CORE_ID (notices.cpp).
-    void sendXml(const TiXmlNode& document, std::uint64_t flags) override;
+    using NoticeSink::sendXml;
+    void sendXml(const TiXmlNode& document, std::uint64_t flags, std::uint64_t type) override;
     void sendText(const std::string& text) override;
 
     // At start: the queue takes messages again and readers may answer.
@@ -70,6 +73,10 @@ public:
     CancelledHandles& cancels() { return cancelledHandles; }
     SequenceTable& sequences() { return sequenceTable; }
     RefusalLedger& refusals() { return queueRefusals; }
+    // What each sender of an event was answered, and how many notices of
+    // its own the core sent; for the statistics.
+    SenderLedger& senders() { return senderLedger; }
+    std::uint64_t noticesSent() const { return notices.load(std::memory_order_relaxed); }
 
 private:
     std::int32_t route(const CoreMessage& message);
@@ -86,6 +93,8 @@ private:
     SequenceTable sequenceTable;
     CancelledHandles cancelledHandles;
     RefusalLedger queueRefusals;
+    SenderLedger senderLedger;
+    std::atomic<std::uint64_t> notices{0};
     // Set by the Core's wiring before any thread routes; read-only after.
     const ThrottleGauge* throttle;
     ReaderStarter* readers = nullptr;

@@ -67,6 +67,11 @@ public:
     bool leftRunning() const { return abandoned != nullptr; }
     const DeliveryWatch& watch() const { return deliveryWatch; }
 
+    // Events handed out, and discarded at stop, since the start; for the
+    // statistics.
+    std::uint64_t eventsDispatched() const { return dispatched.load(std::memory_order_relaxed); }
+    std::uint64_t eventsDiscarded() const { return discarded.load(std::memory_order_relaxed); }
+
 private:
     void fanOut(const CoreMessage& event, const PluginTable::Records& table);
     // Whether the stop has begun and the time to hand out what was queued
@@ -86,6 +91,9 @@ private:
     // queue's, so it is kept from batch to batch. Event handler thread only.
     EventQueue::Batch batch;
     std::atomic<std::size_t> discardedAtStop{0};
+    // Written by the handler thread alone, read by the statistics.
+    std::atomic<std::uint64_t> dispatched{0};
+    std::atomic<std::uint64_t> discarded{0};
     // When the stop's drain ends, in steady-clock nanoseconds; set by the
     // main thread before it closes the queue, which the handler sees first.
     std::atomic<std::int64_t> drainUntil{0};

@@ -7,6 +7,8 @@
 // whole walk, under a plugin's id for the length of that plugin's call, and
 // beyond it while the plugin retains it. No lock is held during a call.
 
+#include <time.h>
+
 #include <cstring>
 
 #include "bus/router.h"
@@ -132,6 +134,7 @@ void Dispatcher::dispatchEvents() {
             if (deliveryWatch.deliveriesStopped() || drainOver()) {
                 payloads.free(event.payload);
                 discardedAtStop.fetch_add(1, std::memory_order_relaxed);
+                discarded.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
             fanOut(event, *table);
@@ -139,13 +142,28 @@ void Dispatcher::dispatchEvents() {
     }
 }
 
+namespace {
+
+std::int64_t monotonicNanoseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+}  // namespace
+
 void Dispatcher::fanOut(const CoreMessage& event, const PluginTable::Records& table) {
     PayloadHolders& holders = router.payloads().holders();
     const std::uint64_t key = subscription::deliveryKey(event.type);
     const EventRequests requests(event);
+    // One walk in CallTimes::kSampleEvery has its calls timed; the others
+    // only count them.
+    const std::uint64_t walk = dispatched.load(std::memory_order_relaxed);
+    dispatched.store(walk + 1, std::memory_order_relaxed);
+    const bool timed = walk % CallTimes::kSampleEvery == 0;
     // The event handler's own hold keeps the buffer alive for the whole walk,
     // even when a plugin gives its hold back early from another thread.
-    holders.beginWalk(addressOf(event.payload));
+    holders.beginWalk(addressOf(event.payload), event.length);
     for (const PluginRecord& plugin : table) {
         if (!plugin.library) continue;
         if (deliveryWatch.deliveriesStopped()) break;
@@ -153,9 +171,12 @@ void Dispatcher::fanOut(const CoreMessage& event, const PluginTable::Records& ta
         if (!canDeliver(plugin, delivery)) continue;
         holders.holdForCall(plugin.info.id);
         deliveryWatch.entering(plugin.library.get(), entryNameOf(delivery));
+        const std::int64_t began = timed ? monotonicNanoseconds() : 0;
         const bool retained = callPlugin(plugin, requests, delivery);
+        const std::int64_t took = timed ? monotonicNanoseconds() - began : -1;
         deliveryWatch.left();
         holders.endCall(plugin.info.id, retained);
+        plugin.library->statistics().delivered(delivery == Delivery::Write, event.length, took);
     }
     if (holders.endWalk()) router.payloads().free(event.payload);
 }

@@ -1,10 +1,18 @@
 #include "monitor/monitor.h"
 
+#include "bus/router.h"
+#include "monitor/flow_reports.h"
 #include "threads/sleep.h"
 
-Monitor::Monitor(NoticeSink& notices, PluginManager& plugins, SystemReadings& readings,
-                 std::uint64_t memoryLimit)
-    : sink(notices), pluginManager(plugins), systemReadings(readings), heapCeiling(memoryLimit) {}
+Monitor::Monitor(Router& router, PluginManager& plugins, const Dispatcher& dispatcher,
+                 SystemReadings& readings, std::uint64_t memoryLimit)
+    : router(router),
+      sink(router),
+      dispatcher(dispatcher),
+      pluginManager(plugins),
+      systemReadings(readings),
+      heapCeiling(memoryLimit),
+      statisticsInterval(FlowReports::kStatisticsInterval) {}
 
 Monitor::~Monitor() { stop(); }
 
@@ -18,4 +26,8 @@ void Monitor::stop() {
     scheduler->signal();
     while (!scheduler->isFinished()) pt::psleep(100);
     scheduler.reset();
+}
+
+std::unique_ptr<FlowReports> Monitor::makeFlowReports() {
+    return std::make_unique<FlowReports>(*this, router, dispatcher, heartbeat, statisticsInterval);
 }

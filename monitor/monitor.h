@@ -6,7 +6,10 @@
 // reading against the ceiling that keeps the throttling state
 // (memory_state.cpp). The router reads that state through ThrottleGauge; the
 // plugins learn of it through notices the monitor sends through a
-// NoticeSink. It reads the clock and the heap through SystemReadings.
+// NoticeSink. It reads the clock and the heap through SystemReadings. On
+// every pass the scheduler also reports the flow through the core
+// (flow_reports.h): slow plugin calls, the statistics document, and the
+// service manager's status and watchdog.
 //
 // `throttlingFlag` is written by the scheduler thread only (tests may set
 // it) and read by the router on any thread; relaxed order suffices, since
@@ -15,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -23,16 +27,27 @@
 #include "monitor/scheduler_thread.h"
 #include "monitor/system_readings.h"
 
+class Dispatcher;
+class FlowReports;
 class PluginManager;
+class Router;
+class ServiceHeartbeat;
 
 class Monitor : public ThrottleGauge {
 public:
-    Monitor(NoticeSink& notices, PluginManager& plugins, SystemReadings& readings,
-            std::uint64_t memoryLimit);
+    Monitor(Router& router, PluginManager& plugins, const Dispatcher& dispatcher,
+            SystemReadings& readings, std::uint64_t memoryLimit);
     ~Monitor();
 
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
+
+    // Who hears how the server fares, besides the log and the plugins: the
+    // service manager, in the daemon. Before start().
+    void setHeartbeat(ServiceHeartbeat* supervisor) { heartbeat = supervisor; }
+    // How often the statistics document is sent; tests shorten it. Before
+    // start().
+    void setStatisticsInterval(std::chrono::seconds interval) { statisticsInterval = interval; }
 
     // Starts the scheduler thread; stop() ends it within one pass.
     void start();
@@ -56,13 +71,19 @@ public:
     NoticeSink& notices() { return sink; }
     PluginManager& plugins() { return pluginManager; }
     SystemReadings& readings() { return systemReadings; }
+    // The reports of the flow, for the scheduler thread that makes them.
+    std::unique_ptr<FlowReports> makeFlowReports();
 
 private:
+    Router& router;
     NoticeSink& sink;
+    const Dispatcher& dispatcher;
     PluginManager& pluginManager;
     SystemReadings& systemReadings;
     const std::uint64_t heapCeiling;
     std::atomic<bool> throttlingFlag{false};
     std::uint64_t lastLowTime = 0;
+    ServiceHeartbeat* heartbeat = nullptr;
+    std::chrono::seconds statisticsInterval;
     std::unique_ptr<SchedulerThread> scheduler;
 };

@@ -1,7 +1,10 @@
 #include "monitor/scheduler_thread.h"
 
+#include <chrono>
+#include <memory>
 #include <string>
 
+#include "monitor/flow_reports.h"
 #include "monitor/monitor.h"
 #include "plugins/plugin_manager.h"
 #include "threads/thread_log.h"
@@ -11,9 +14,11 @@ void SchedulerThread::execute() {
     monitor.plugins().startStartupWorkers();
     const std::uint64_t memoryLimit = monitor.memoryLimit();
     const bool throttlingEnabled = monitor.loadMemorySetting();
+    const std::unique_ptr<FlowReports> reports = monitor.makeFlowReports();
     std::int64_t previous = 0;
     while (!isSignaled()) {
         relax(kPassMilliseconds);
+        reports->pass(std::chrono::steady_clock::now());
         const std::int64_t now = monitor.readings().wallClockSeconds();
         if (previous != 0) {
             checkClock(now, previous);

@@ -5,7 +5,8 @@
 // ten times a second: it announces jumps of the wall clock and, once per
 // wall-clock second while throttling is enabled, compares the heap with the
 // ceiling and keeps the monitor's throttling state up to date. It ends
-// within one pass of the stop request.
+// within one pass of the stop request. Every pass also reports the flow
+// through the core (flow_reports.h).
 //
 // It reads the clock and the heap through the monitor's SystemReadings; the
 // server passes the real ones.

@@ -14,3 +14,11 @@ inline wxString longCallText(const wxString& plugin, const char* entry,
                             static_cast<long long>(
                                 std::chrono::duration_cast<std::chrono::seconds>(duration).count()));
 }
+
+// "plugin <file> returned from <entry> after <n.n> seconds", for a call that
+// was named while it ran.
+inline wxString returnedCallText(const wxString& plugin, const char* entry,
+                                 std::chrono::nanoseconds duration) {
+    return wxString::Format("plugin %s returned from %s after %.1f seconds", plugin, entry,
+                            std::chrono::duration<double>(duration).count());
+}

@@ -202,3 +202,16 @@ bool PluginManager::openPlugins() {
     publishStatusDocument(records);
     return true;
 }
+
+void PluginManager::logPluginTable() const {
+    std::size_t loaded = 0;
+    for (const PluginRecord& plugin : *table.snapshot()) {
+        if (!plugin.library) continue;
+        ++loaded;
+        wxLogMessage("plugin %s: ID 0x%08llX, Open returned %d, Load took %lld ms, Open %lld ms",
+                     plugin.fileName, static_cast<unsigned long long>(plugin.info.id),
+                     static_cast<int>(plugin.openCode), static_cast<long long>(plugin.loadTime),
+                     static_cast<long long>(plugin.openTime));
+    }
+    wxLogMessage("%zu plugins loaded, %zu failed to load", loaded, failed.size());
+}

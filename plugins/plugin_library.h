@@ -27,6 +27,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "plugins/plugin_statistics.h"
 
 class PluginLibrary {
 public:
@@ -46,9 +49,25 @@ public:
     const char* fileNameText() const { return nameText.c_str(); }
 
     // A worker is about to call into the library; a Read worker counts
-    // against the bound on Read workers.
-    Admission enterCall(bool reader);
-    void leaveCall(bool reader);
+    // against the bound on Read workers. `call` names the worker's call
+    // until it leaves.
+    Admission enterCall(bool reader, const void* call);
+    // The worker's call has returned. When it was reported as slow while it
+    // ran, how long it ran, so that its end is reported too; else zero.
+    std::chrono::nanoseconds leaveCall(bool reader, const void* call);
+
+    // The worker calls running now for longer than `threshold` and not yet
+    // reported: each is marked reported and returned with its entry point
+    // and how long it has run. For the watch on slow calls.
+    struct LongCall {
+        const char* entry;
+        std::chrono::nanoseconds duration;
+    };
+    std::vector<LongCall> newLongCalls(std::chrono::nanoseconds threshold);
+    // Read workers running now.
+    int readWorkersRunning();
+
+    PluginStatistics& statistics() { return figures; }
 
     // Admits no new worker from now on.
     void retire();
@@ -76,6 +95,16 @@ private:
     int readers = 0;             // guarded by idleLock
     bool burstReported = false;  // guarded by idleLock
     bool retired = false;        // guarded by idleLock
+    // The calls of the workers inside, with when they began (steady clock,
+    // nanoseconds) and whether they were reported as slow.
+    struct RunningCall {
+        const void* call;
+        const char* entry;
+        std::int64_t began;
+        bool reported;
+    };
+    std::vector<RunningCall> running;  // guarded by idleLock
+    PluginStatistics figures;
     // Main thread only: set and read by the stop sequence.
     bool pinned = false;
 };

@@ -48,6 +48,10 @@ public:
     // Calls every plugin's Open, then writes "plugins.xml" and sends it to
     // the plugins. Always true.
     bool openPlugins();
+    // Logs the table as "plugins.xml" holds it, one line a plugin, and a
+    // summary, for an operator reading the journal; each failed load was
+    // logged where it failed.
+    void logPluginTable() const;
     // Sorts the table by descending close key (entry 5 of eventMasks) and
     // calls every plugin's Close in that order; from then on no worker is
     // started for a plugin. Always true.

@@ -3,11 +3,14 @@
 #include <wx/log.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "bus/router.h"
 #include "plugins/call_site.h"
+#include "plugins/call_words.h"
 #include "threads/report_gate.h"
+#include "threads/thread_log.h"
 
 namespace {
 
@@ -15,15 +18,17 @@ const char* entryName(std::uint32_t kind) { return kind == PluginThread::kRead ?
 
 // Whether a worker may call into the plugin now; the first refusal of a
 // burst of read requests beyond the bound is reported.
-bool admit(const PluginRecord& plugin, std::uint32_t kind) {
-    switch (plugin.library->enterCall(kind == PluginThread::kRead)) {
+bool admit(const PluginRecord& plugin, std::uint32_t kind, const PluginThread* worker) {
+    switch (plugin.library->enterCall(kind == PluginThread::kRead, worker)) {
         case PluginLibrary::Admission::Admitted:
             return true;
-        case PluginLibrary::Admission::ReadersBusyFirstTime:
+        case PluginLibrary::Admission::ReadersBusyFirstTime: {
+            AnyThreadLogScope immediateLog;
             wxLogWarning("plugin %s has %d Read calls running; read requests start no more for it "
                          "until half of them have returned",
                          plugin.fileName, CORE_MAX_READERS);
             return false;
+        }
         case PluginLibrary::Admission::ReadersBusy:
         case PluginLibrary::Admission::Retired:
             return false;
@@ -37,6 +42,7 @@ void reportNotStarted(const PluginLibrary& library, std::uint32_t kind, int erro
     static pt::ReportGate gate(std::chrono::seconds(5));
     std::uint64_t held = 0;
     if (!gate.admit(held)) return;
+    AnyThreadLogScope immediateLog;
     wxLogWarning("could not start a worker thread for plugin %s (%s); its %s call is skipped "
                  "(%llu more skipped calls since the last report)",
                  library.fileName(), std::strerror(error), entryName(kind),
@@ -51,8 +57,12 @@ PluginThread::PluginThread(Router& router, std::shared_ptr<PluginLibrary> librar
 
 PluginThread* PluginThread::startRead(Router& router, const PluginRecord& plugin,
                                       const ReadRequest& request) {
-    if (!plugin.entryPoints.Read || !admit(plugin, kRead)) return nullptr;
+    if (!plugin.entryPoints.Read) return nullptr;
     auto* worker = new PluginThread(router, plugin.library, plugin.entryPoints.Read, kRead);
+    if (!admit(plugin, kRead, worker)) {
+        delete worker;
+        return nullptr;
+    }
     worker->request.read = request;
     worker->request.read.payload = nullptr;
     // Counted from now on, so that a cancel that comes before the worker
@@ -74,8 +84,12 @@ PluginThread* PluginThread::startRead(Router& router, const PluginRecord& plugin
 
 PluginThread* PluginThread::startIoctl(Router& router, const PluginRecord& plugin,
                                        const IoctlRequest& request, const IoctlReply& reply) {
-    if (!plugin.entryPoints.IOCTL || !admit(plugin, kIoctl)) return nullptr;
+    if (!plugin.entryPoints.IOCTL) return nullptr;
     auto* worker = new PluginThread(router, plugin.library, plugin.entryPoints.IOCTL, kIoctl);
+    if (!admit(plugin, kIoctl, worker)) {
+        delete worker;
+        return nullptr;
+    }
     worker->request.ioctl = request;
     worker->reply.ioctl = reply;
     return launch(worker);
@@ -92,7 +106,18 @@ PluginThread* PluginThread::launch(PluginThread* worker) {
 void PluginThread::execute() {
     if (pacesReplies()) router.payloads().slots().openSlot();
     InPluginCall site(library->fileNameText(), entryName(entryKind));
+    if (entryKind != kRead) {
+        entry(&request, &reply);
+        return;
+    }
+    // Every Read is timed: the clock costs nothing beside a thread's start.
+    PluginStatistics& figures = library->statistics();
+    figures.readWorkersStarted.fetch_add(1, std::memory_order_relaxed);
+    const auto began = std::chrono::steady_clock::now();
     entry(&request, &reply);
+    figures.reads.countShared(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - began)
+                                  .count());
 }
 
 void PluginThread::cleanup() {
@@ -108,7 +133,12 @@ void PluginThread::release() {
     if (entryKind == kRead && request.read.handle != 0) {
         router.cancels().readerEnded(request.read.handle);
     }
-    library->leaveCall(entryKind == kRead);
+    const std::chrono::nanoseconds slow = library->leaveCall(entryKind == kRead, this);
+    // A call named while it ran is named again when it returns.
+    if (slow.count() != 0) {
+        AnyThreadLogScope immediateLog;
+        wxLogWarning("%s", returnedCallText(library->fileName(), entryName(entryKind), slow));
+    }
 }
 
 void PluginThread::abandon() {

@@ -11,7 +11,10 @@
 
 #include <wx/log.h>
 
+#include <wx/thread.h>
+
 #include <memory>
+#include <optional>
 
 class ThreadLogScope {
 public:
@@ -30,4 +33,18 @@ public:
 private:
     std::unique_ptr<wxLog> forwarder;
     wxLog* previous;
+};
+
+// For code that logs on whichever thread calls it: a plugin's own thread,
+// a worker's. On any thread but the main one, whose records go out at once
+// anyway, it opens a ThreadLogScope for its lifetime; a thread that already
+// has a scope of its own gets one that forwards to it.
+class AnyThreadLogScope {
+public:
+    AnyThreadLogScope() {
+        if (!wxThread::IsMain()) scope.emplace();
+    }
+
+private:
+    std::optional<ThreadLogScope> scope;
 };

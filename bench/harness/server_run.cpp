@@ -17,9 +17,10 @@ constexpr const char* kAnotherRunning = "already running";
 ServerRun::ServerRun(const BenchPaths& paths, RunDirectory& directory)
     : paths(paths), directory(directory), serverDir(directory.file("server")) {
     std::filesystem::create_directories(pluginsDir());
-    // The server does not resolve links in its own path, so its plugins
-    // directory is the one beside the link.
-    std::filesystem::create_symlink(paths.server, serverDir + "/tessard");
+    // A copy: the server follows links in its own path to find the plugins
+    // directory beside the real file, which would be the build's.
+    std::filesystem::copy_file(paths.server, serverDir + "/tessard",
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 void ServerRun::installPlugin(const std::string& builtFile, const std::string& fileName) {

@@ -13,37 +13,20 @@
 #include <future>
 #include <memory>
 
-#include "temp_dir.h"
+#include "manager_socket.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class ManagerSocket {
+// The test's own manager, named by NOTIFY_SOCKET while it lives.
+class ManagerSocket : public ::ManagerSocket {
 public:
     ManagerSocket() {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        EXPECT_EQ(bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        setenv("NOTIFY_SOCKET", path.c_str(), 1);
+        EXPECT_TRUE(ready());
+        setenv("NOTIFY_SOCKET", path().c_str(), 1);
     }
-    ~ManagerSocket() {
-        unsetenv("NOTIFY_SOCKET");
-        close(descriptor);
-    }
-    // The next datagram, or "" after 30 seconds without one.
-    std::string receive() {
-        pollfd ready{descriptor, POLLIN, 0};
-        char text[8192];
-        const ssize_t got = poll(&ready, 1, 30000) == 1 ? recv(descriptor, text, sizeof text, 0) : 0;
-        return std::string(text, got > 0 ? got : 0);
-    }
-
-private:
-    TempDir scratch;
-    const std::string path = scratch / "notify";
-    const int descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ~ManagerSocket() { unsetenv("NOTIFY_SOCKET"); }
 };
 
 // Catches: a notifier that sends or fails without NOTIFY_SOCKET, or starts
