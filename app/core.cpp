@@ -12,17 +12,17 @@ std::int32_t coreCallback(const CoreMessage* message, CoreStatus* status) {
 }
 
 Core::Core(const wxFileName& exePath, PayloadAllocator& payloadAllocator,
-           SystemReadings& readings)
-    : Core(exePath, payloadAllocator, readings, memoryLimitFor(readMemoryFacts())) {}
+           SystemReadings& readings, CoreCallback callback)
+    : Core(exePath, payloadAllocator, readings, callback, memoryLimitFor(readMemoryFacts())) {}
 
 // The event queue may hold a quarter of the heap ceiling; the monitor
 // compares the heap with it. The router asks the monitor whether to
 // throttle, and hands read requests to the plugin manager.
 Core::Core(const wxFileName& exePath, PayloadAllocator& payloadAllocator,
-           SystemReadings& readings, std::uint64_t memoryLimit)
+           SystemReadings& readings, CoreCallback callback, std::uint64_t memoryLimit)
     : exePath(exePath),
       messageRouter(payloadAllocator, memoryLimit / 4),
-      pluginManager(exePath, messageRouter, coreCallback, this),
+      pluginManager(exePath, messageRouter, callback, this),
       eventDispatcher(messageRouter, pluginManager),
       housekeeping(messageRouter, pluginManager, eventDispatcher, readings, memoryLimit) {
     theCore = this;

@@ -31,14 +31,20 @@
 
 class TiXmlNode;
 
+// The callback every plugin receives in Load: routes through theCore.
+std::int32_t coreCallback(const CoreMessage* message, CoreStatus* status);
+
 class Core {
 public:
     // Sets theCore. Starts nothing and loads nothing. Payload copies come
-    // from `payloadAllocator`, clock and heap readings from `readings`; the
-    // server passes the heap and the real readings.
+    // from `payloadAllocator`, clock and heap readings from `readings`, and
+    // plugins receive `callback` in Load; the server passes the heap, the
+    // real readings and coreCallback. The plugin harness passes a callback
+    // of its own, which watches each message and then routes it.
     explicit Core(const wxFileName& exePath,
                   PayloadAllocator& payloadAllocator = heapAllocator(),
-                  SystemReadings& readings = systemReadings());
+                  SystemReadings& readings = systemReadings(),
+                  CoreCallback callback = coreCallback);
     // Frees what no plugin can free any more. stop() must have run, if
     // start() did.
     ~Core();
@@ -96,7 +102,7 @@ public:
 
 private:
     Core(const wxFileName& exePath, PayloadAllocator& payloadAllocator, SystemReadings& readings,
-         std::uint64_t memoryLimit);
+         CoreCallback callback, std::uint64_t memoryLimit);
     void discardQueuedEvents();
 
     // The executable, absolute and normalised; its directory holds the
@@ -112,6 +118,3 @@ private:
 
 // The process-wide Core, set by its constructor and never cleared.
 extern Core* theCore;
-
-// The callback every plugin receives in Load: routes through theCore.
-std::int32_t coreCallback(const CoreMessage* message, CoreStatus* status);

@@ -6,8 +6,9 @@
 # for the example plugins GStreamer with the elements they use (the test
 # source, x264, the H.264 parser, RTSP, Matroska, PNG, the decoder) and its
 # command-line tools, the RTSP server library the tests serve cameras with,
-# ffmpeg, whose ffprobe the tests read recordings with, and libmicrohttpd,
-# which the metrics example serves its page with.
+# ffmpeg, whose ffprobe the tests read recordings with, libmicrohttpd,
+# which the metrics example serves its page with, and the JSON library
+# tessard-inspect writes its --json report with.
 #
 # Then, apart, the two programs the metrics example's tests check its
 # output with: promtool (in the prometheus package) and a headless browser
@@ -22,6 +23,6 @@ here="$(dirname "$0")"
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-x \
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly \
     gstreamer1.0-libav gstreamer1.0-tools libgstrtspserver-1.0-dev ffmpeg \
-    libmicrohttpd-dev
+    libmicrohttpd-dev nlohmann-json3-dev
 "$here/install-packages.sh" prometheus chromium ||
     echo "install-deps: prometheus and chromium did not install; the metrics page tests will skip" >&2

@@ -2,7 +2,7 @@
 # Checks that the server's includes run one way: each folder includes only
 # itself and the folders below it, in this order from the top:
 #
-#   app  monitor  dispatch  plugins  bus  threads  sdk
+#   kit  app  monitor  dispatch  plugins  bus  threads  sdk
 #
 # and that no files include each other in a circle. Prints every include
 # that runs upward, and the circle if there is one; the exit status is
@@ -11,7 +11,7 @@
 set -eu
 cd "${1:-.}"
 
-folders="app monitor dispatch plugins bus threads sdk"
+folders="kit app monitor dispatch plugins bus threads sdk"
 
 rank() {
     position=0

@@ -117,7 +117,9 @@ protected:
 
 TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFile) {
     EXPECT_TRUE(isExecutableFile(prefix() + "/tessard"));
-    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics"}) {
+    EXPECT_TRUE(isExecutableFile(prefix() + "/tessard-inspect"));
+    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics",
+                                "skeleton"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/plugins/" + example + ".so")) << example;
         EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/examples/" + example + "/" +
                                         example + ".c"))
@@ -125,6 +127,9 @@ TEST_F(InstalledTree, HoldsTheServerBesideItsPluginsAndTheSdkWithItsPkgConfigFil
     }
     EXPECT_EQ(readFile(prefix() + "/include/tessard_plugin.h"),
               readFile(std::string(TESSARD_SOURCE_DIR) + "/sdk/tessard_plugin.h"));
+    EXPECT_EQ(readFile(prefix() + "/include/tessard_harness.h"),
+              readFile(std::string(TESSARD_SOURCE_DIR) + "/kit/harness/tessard_harness.h"));
+    EXPECT_TRUE(fs::is_regular_file(prefix() + "/lib/libtessard-harness.so"));
     EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/doc/plugin-guide.md"));
     EXPECT_TRUE(fs::is_regular_file(prefix() + "/share/tessard/doc/operator-guide.md"));
 
@@ -149,7 +154,8 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
     const CommandResult make = run("PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") +
                                    " make -s -C " + quoted(sources));
     ASSERT_EQ(make.status, 0) << make.output;
-    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics"}) {
+    for (const char* example : {"camera", "recorder", "console", "playback_client", "metrics",
+                                "skeleton"}) {
         EXPECT_TRUE(fs::is_regular_file(sources + "/" + example + ".so")) << example;
     }
     // The console built here takes the installed one's place.
@@ -188,6 +194,37 @@ TEST_F(InstalledTree, RunsAPluginBuiltOutOfTheTreeThroughPkgConfig) {
         EXPECT_THAT(table, HasSubstr("Filename=\"" + example + ".so\" Opened=\"1\" OpenCode=\"0\""));
     }
     EXPECT_TRUE(fs::is_regular_file(prefix() + "/core.xml"));
+}
+
+// Catches: a harness a plugin author cannot use from the installed tree
+// with pkg-config alone (a header, the library, a flag or the run path
+// missing), an installed skeleton that does not build or fails its test,
+// and a tessard-inspect that is not installed beside the server or finds
+// fault with the skeleton.
+TEST_F(InstalledTree, TestsAPluginOutOfTheTreeThroughTheInstalledHarness) {
+    const std::string author = scratch / "author";
+    fs::create_directory(author);
+    const std::string pkgConfig =
+        "export PKG_CONFIG_PATH=" + quoted(prefix() + "/lib/pkgconfig") + "; ";
+    const CommandResult plugin =
+        run(pkgConfig + "cc -std=c99 -Wall -Werror -fPIC -shared " +
+            "$(pkg-config --cflags tessard-plugin) -o " + quoted(author + "/skeleton.so") + " " +
+            quoted(prefix() + "/share/tessard/examples/skeleton/skeleton.c"));
+    ASSERT_EQ(plugin.status, 0) << plugin.output;
+    const CommandResult test =
+        run(pkgConfig + "cc -std=c99 -Wall -Werror -o " + quoted(author + "/skeleton_check") + " " +
+            quoted(std::string(TESSARD_SOURCE_DIR) + "/tests/kit/out_of_tree/skeleton_check.c") +
+            " $(pkg-config --cflags --libs tessard-harness)");
+    ASSERT_EQ(test.status, 0) << test.output;
+    const CommandResult checked =
+        run(quoted(author + "/skeleton_check") + " " + quoted(author + "/skeleton.so"));
+    EXPECT_EQ(checked.status, 0) << checked.output;
+    EXPECT_THAT(checked.output, HasSubstr("skeleton_check: passed"));
+
+    const CommandResult inspected =
+        run(quoted(prefix() + "/tessard-inspect") + " " + quoted(author + "/skeleton.so"));
+    EXPECT_EQ(inspected.status, 0) << inspected.output;
+    EXPECT_THAT(inspected.output, HasSubstr("id             0x7E550070"));
 }
 
 // Catches: a unit that starts another executable, loses its watchdog or
@@ -254,17 +291,21 @@ class RemovedOutputs {
 public:
     RemovedOutputs() {
         fs::remove(manPage);
+        fs::remove(inspector);
+        fs::remove(harness);
         fs::remove(TESSARD_HOST_SHIM);
     }
     ~RemovedOutputs() {
         run(quoted(TESSARD_CMAKE_COMMAND) + " --build " + quoted(TESSARD_BUILD_DIR) +
-            " --target tessard_man_page tessard_host_shim");
+            " --target tessard_man_page tessard-inspect tessard_harness tessard_host_shim");
     }
     const std::string manPage = std::string(TESSARD_BUILD_DIR) + "/packaging/tessard.8.gz";
+    const std::string inspector = std::string(TESSARD_BUILD_DIR) + "/tessard-inspect";
+    const std::string harness = std::string(TESSARD_BUILD_DIR) + "/kit/libtessard-harness.so";
 };
 
 // Catches: an installed file that only the "all" target makes (the man page
-// was one), so that `cmake --install` fails after the README's
+// was one; the kit's inspector and harness library would be), so that `cmake --install` fails after the README's
 // `./scripts/run.sh`, which builds the demo target; the unit or the man page
 // installed at a fixed system path instead of below the chosen prefix and
 // DESTDIR, or a unit that starts the default prefix's executable; a cpack
