@@ -193,11 +193,12 @@ TEST_F(Workers, NoWorkerWhenThePayloadCannotBeCopied) {
     EXPECT_EQ(route(readRequest(0x61, MSG_SELECT_2, kQueryType, &query)), STATUS_OK);
     CoreMessage direct = readRequest(0x62, MSG_SELECT_2, kQueryType, &query);
     EXPECT_EQ(startRequestWorker(core->router(), recordOf("reader.so"), direct), 0);
-    // A length that cannot be a count is never copied, whatever the heap.
+    // A length past the payload maximum is never copied, whatever the heap,
+    // and the sender is told so.
     allocator.failFromNowOn(false);
     CoreMessage huge = readRequest(0x63, MSG_SELECT_2, kQueryType, &query);
     huge.length = 0x80000000u;
-    EXPECT_EQ(route(huge), STATUS_OK);
+    EXPECT_EQ(route(huge), STATUS_NO_MEMORY);
     // Without a payload there is nothing to copy, so the worker starts.
     allocator.failFromNowOn(true);
     EXPECT_EQ(route(readRequest(0x64, MSG_SELECT_2, kQueryType)), STATUS_OK);
