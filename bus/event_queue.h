@@ -66,8 +66,10 @@ public:
 
     // Appends a copy of `event` and wakes the event handler thread if it may
     // be asleep; refused when the queue is closed or the event would pass
-    // the byte limit.
-    Admission push(const CoreMessage& event);
+    // the byte limit. A queued event counts one up on `accepted`, if given,
+    // under the queue's lock: counters counted only here need no locked
+    // instruction of their own.
+    Admission push(const CoreMessage& event, std::atomic<std::uint64_t>* accepted = nullptr);
     // Replaces `batch` with every waiting event, in order, under one lock
     // acquisition; false when none was waiting. The old contents of `batch`
     // must have been handled: its storage is given to the queue for reuse,
@@ -119,26 +121,31 @@ private:
     // longer needs into `released`. Under queueLock.
     bool prepareToSleep(Batch& released);
 
+    // The state the senders and the handler change under the lock, packed
+    // into one line (the spinlock and the flag share its first word).
+    //
     // A spinlock: it is held for one record copy or one swap, and senders on
     // several threads meet the event handler thread on it all the time, where
     // a mutex would put them to sleep in the kernel.
-    pt::spinlock queueLock;
-    Batch events;             // guarded by queueLock
-    std::size_t front = 0;    // guarded by queueLock: events before it were popped
+    alignas(64) pt::spinlock queueLock;
     // Whether the event handler thread sleeps and nobody has posted yet.
     bool handlerAsleep = false;  // guarded by queueLock
+    Batch events;             // guarded by queueLock
+    std::size_t front = 0;    // guarded by queueLock: events before it were popped
     // Bytes of the waiting events, and of the batch being handed out.
     std::size_t queuedBytes = 0;      // guarded by queueLock
     std::size_t deliveringBytes = 0;  // guarded by queueLock
-    std::size_t byteLimit = SIZE_MAX;  // guarded by queueLock
-    std::size_t mostWaiting = 0;       // guarded by queueLock
-    // How long the handler looks for events before it sleeps; adapts to
-    // how often looking found some. Event handler thread only.
-    std::chrono::steady_clock::duration spinFor = kSpin;
+    std::size_t mostWaiting = 0;      // guarded by queueLock
+    // Read by every sender and by the handler for every event, written
+    // almost never: on a line of their own.
+    alignas(64) std::size_t byteLimit = SIZE_MAX;  // guarded by queueLock
     // Set under queueLock (with release); read without it by the router and
     // the handler, which need not see it at once: a push checks it again
     // under the lock.
     std::atomic<bool> closed{false};
+    // How long the handler looks for events before it sleeps; adapts to
+    // how often looking found some. Event handler thread only.
+    alignas(64) std::chrono::steady_clock::duration spinFor = kSpin;
     // Whether events wait, and whether a full batch does: 0 when the queue
     // is empty, else at least 1, and at least kBatchWanted once that many
     // wait (see push). Written under queueLock, read without it by the

@@ -58,7 +58,10 @@ public:
     void freeRetained();
 
 private:
+    // Each part on lines of its own: senders read `allocator` for every
+    // copy while the event handler writes the walk's holds several times an
+    // event, and reader workers lock the reply slots.
     PayloadAllocator& allocator;
-    PayloadHolders payloadHolders{CORE_ID};
-    ReplySlots replySlots;
+    alignas(64) PayloadHolders payloadHolders{CORE_ID};
+    alignas(64) ReplySlots replySlots;
 };

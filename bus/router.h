@@ -81,20 +81,24 @@ public:
 private:
     std::int32_t route(const CoreMessage& message);
     void takeReadRequest(const CoreMessage& request);
-    std::int32_t queueEvent(const CoreMessage& message);
+    // Queues an event; `accepted` counts it once it is queued.
+    std::int32_t queueEvent(const CoreMessage& message, std::atomic<std::uint64_t>* accepted);
     bool attachPayloadCopy(CoreMessage& event);
     bool paceReader(const CoreMessage& event);
     std::int32_t refuseForFullQueue(const CoreMessage& message, const CoreMessage& event,
                                     bool sequenced);
     void sendNotice(const CoreMessage& notice);
 
-    EventQueue queue;
-    Payloads payloadLife;
-    SequenceTable sequenceTable;
-    CancelledHandles cancelledHandles;
-    RefusalLedger queueRefusals;
-    SenderLedger senderLedger;
-    std::atomic<std::uint64_t> notices{0};
+    // Every part starts a cache line: the senders and the event handler
+    // thread write different parts all the time, and two parts sharing a
+    // line would pass it back and forth between them.
+    alignas(64) EventQueue queue;
+    alignas(64) Payloads payloadLife;
+    alignas(64) SequenceTable sequenceTable;
+    alignas(64) CancelledHandles cancelledHandles;
+    alignas(64) RefusalLedger queueRefusals;
+    alignas(64) SenderLedger senderLedger;
+    alignas(64) std::atomic<std::uint64_t> notices{0};
     // Set by the Core's wiring before any thread routes; read-only after.
     const ThrottleGauge* throttle;
     ReaderStarter* readers = nullptr;
