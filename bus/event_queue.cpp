@@ -31,7 +31,8 @@ void EventQueue::limitBytes(std::size_t bytes) {
     byteLimit = bytes;
 }
 
-EventQueue::Admission EventQueue::push(const CoreMessage& event) {
+EventQueue::Admission EventQueue::push(const CoreMessage& event,
+                                       std::atomic<std::uint64_t>* accepted) {
     const std::size_t bytes = bytesOf(event);
     bool wakeHandler = false;
     {
@@ -40,6 +41,10 @@ EventQueue::Admission EventQueue::push(const CoreMessage& event) {
         if (queuedBytes + deliveringBytes + bytes > byteLimit) return Admission::Full;
         queuedBytes += bytes;
         events.push_back(event);
+        if (accepted != nullptr) {
+            accepted->store(accepted->load(std::memory_order_relaxed) + 1,
+                            std::memory_order_relaxed);
+        }
         // Written only when the queue stops being empty and when the batch
         // the handler gathers is full: the handler spins on this line, and
         // every write after one of its looks costs the sender a cache miss.

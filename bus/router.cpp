@@ -40,9 +40,11 @@ std::int32_t Router::route(const CoreMessage& message) {
         if (message.length > CORE_MAX_PAYLOAD) return STATUS_NO_MEMORY;
         takeReadRequest(message);
     } else {
-        const std::int32_t code = queueEvent(message);
         // The core's own notices are counted apart, in sendNotice.
-        if (message.source != CORE_ID) senderLedger.count(message.source, code);
+        std::atomic<std::uint64_t>* accepted =
+            message.source != CORE_ID ? &senderLedger.acceptedOf(message.source) : nullptr;
+        const std::int32_t code = queueEvent(message, accepted);
+        if (code != STATUS_OK && accepted != nullptr) senderLedger.countRefusal(message.source, code);
         return code;
     }
     queue.wake();
@@ -54,7 +56,8 @@ void Router::takeReadRequest(const CoreMessage& request) {
     if (readers != nullptr) readers->startRequestWorkers(request);
 }
 
-std::int32_t Router::queueEvent(const CoreMessage& message) {
+std::int32_t Router::queueEvent(const CoreMessage& message,
+                                std::atomic<std::uint64_t>* accepted) {
     // Nothing queued once the stop has begun would ever be delivered.
     if (queue.isClosed()) return STATUS_STOPPING;
     const bool sequenced = isSequenced(message);
@@ -72,7 +75,7 @@ std::int32_t Router::queueEvent(const CoreMessage& message) {
         payloadLife.free(event.payload);
         return STATUS_CANCELLED;
     }
-    switch (queue.push(event)) {
+    switch (queue.push(event, accepted)) {
         case EventQueue::Admission::Queued:
             return STATUS_OK;
         case EventQueue::Admission::Closed:

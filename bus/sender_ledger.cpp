@@ -6,7 +6,6 @@ namespace {
 
 SenderLedger::Outcome outcomeOf(std::int32_t code) {
     switch (code) {
-        case STATUS_OK: return SenderLedger::Accepted;
         case STATUS_CANCELLED: return SenderLedger::Cancelled;
         case STATUS_NO_SEQUENCE: return SenderLedger::NoSequence;
         case STATUS_OVERRUN: return SenderLedger::Overrun;
@@ -18,7 +17,7 @@ SenderLedger::Outcome outcomeOf(std::int32_t code) {
 
 }  // namespace
 
-void SenderLedger::count(std::uint64_t source, std::int32_t code) {
+void SenderLedger::countRefusal(std::uint64_t source, std::int32_t code) {
     rowOf(source).byOutcome[outcomeOf(code)].fetch_add(1, std::memory_order_relaxed);
 }
 

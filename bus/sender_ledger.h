@@ -9,8 +9,9 @@
 // many sources (one plugin, many cameras) costs no more than one that sends
 // as one. The ledger keeps kMaxSenders senders apart and counts any further
 // source in one shared row, so a plugin that invents a source for every
-// message cannot grow it. Any thread counts; the statistics read at any
-// time, and every field is a relaxed atomic.
+// message cannot grow it. Any thread counts a refusal with an atomic add;
+// acceptances are counted under the event queue's lock. The statistics read
+// at any time, and every field is a relaxed atomic.
 #pragma once
 
 #include <array>
@@ -29,15 +30,23 @@ public:
     SenderLedger(const SenderLedger&) = delete;
     SenderLedger& operator=(const SenderLedger&) = delete;
 
-    // Counts the router's answer `code` to a message from `source` (never 0).
-    void count(std::uint64_t source, std::int32_t code);
+    // The count of `source`'s accepted messages (source never 0). The event
+    // queue counts it up under its own lock (EventQueue::push), which every
+    // accepted message takes anyway: a locked instruction of the ledger's
+    // own would wait for all the sender's stores of the payload copy.
+    std::atomic<std::uint64_t>& acceptedOf(std::uint64_t source) {
+        return rowOf(source).byOutcome[Accepted];
+    }
+    // Counts the router's refusal `code` of a message from `source`.
+    void countRefusal(std::uint64_t source, std::int32_t code);
 
     // Every sender's counts, and in `others` those of the senders beyond
     // kMaxSenders.
     std::map<std::uint64_t, Counts> senders(Counts& others) const;
 
 private:
-    struct Row {
+    // A line each: different senders count on different threads.
+    struct alignas(64) Row {
         std::atomic<std::uint64_t> source{0};  // 0: free
         std::array<std::atomic<std::uint64_t>, kOutcomes> byOutcome{};
     };

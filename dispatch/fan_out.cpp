@@ -164,6 +164,7 @@ void Dispatcher::fanOut(const CoreMessage& event, const PluginTable::Records& ta
     // The event handler's own hold keeps the buffer alive for the whole walk,
     // even when a plugin gives its hold back early from another thread.
     holders.beginWalk(addressOf(event.payload), event.length);
+    std::int64_t began = timed ? monotonicNanoseconds() : 0;
     for (const PluginRecord& plugin : table) {
         if (!plugin.library) continue;
         if (deliveryWatch.deliveriesStopped()) break;
@@ -171,9 +172,14 @@ void Dispatcher::fanOut(const CoreMessage& event, const PluginTable::Records& ta
         if (!canDeliver(plugin, delivery)) continue;
         holders.holdForCall(plugin.info.id);
         deliveryWatch.entering(plugin.library.get(), entryNameOf(delivery));
-        const std::int64_t began = timed ? monotonicNanoseconds() : 0;
         const bool retained = callPlugin(plugin, requests, delivery);
-        const std::int64_t took = timed ? monotonicNanoseconds() - began : -1;
+        std::int64_t took = -1;
+        if (timed) {
+            // One clock reading a call: the end of one call begins the next.
+            const std::int64_t ended = monotonicNanoseconds();
+            took = ended - began;
+            began = ended;
+        }
         deliveryWatch.left();
         holders.endCall(plugin.info.id, retained);
         plugin.library->statistics().delivered(delivery == Delivery::Write, event.length, took);
