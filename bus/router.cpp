@@ -47,7 +47,9 @@ std::int32_t Router::route(const CoreMessage& message) {
         if (code != STATUS_OK && accepted != nullptr) senderLedger.countRefusal(message.source, code);
         return code;
     }
-    queue.wake();
+    // A release, a cancel or a read request gives the event handler nothing
+    // to do, so it is not woken: a recorder releasing every frame would wake
+    // it once more a frame.
     return STATUS_OK;
 }
 

@@ -25,12 +25,15 @@ void trigger::wait() {
 void trigger::post() {
     pthread_mutex_lock(&mtx);
     state = 1;
+    pthread_mutex_unlock(&mtx);
+    // Signalled once the mutex is free: a waiter woken while the poster
+    // still held it would go straight back to sleep on the mutex, and the
+    // unlock would have to wake it a second time.
     if (autoreset) {
         pthread_cond_signal(&cond);
     } else {
         pthread_cond_broadcast(&cond);
     }
-    pthread_mutex_unlock(&mtx);
 }
 
 void trigger::reset() {

@@ -3,7 +3,9 @@
 // once set, lets every wait through until it is reset. Posts do not
 // accumulate.
 //
-// `state` is guarded by `mtx`. The Core's event trigger is one of these.
+// `state` is guarded by `mtx`. The Core's event trigger is one of these. A
+// post signals after it has released `mtx`, so a trigger must outlive every
+// post in progress, not only the waits.
 #pragma once
 
 #include <pthread.h>
