@@ -15,7 +15,8 @@
 
 namespace kit {
 
-// The eight entry points, in the order the core resolves them.
+// The entry points a plugin library may export; each one's place is its
+// bit in LoadFindings::exports.
 enum class Entry { Load, Unload, Open, Close, Read, Write, Seek, IOCTL };
 constexpr int kEntryCount = 8;
 const char* entryName(Entry entry);
@@ -36,7 +37,8 @@ struct SentMessage {
 
 struct LoadFindings {
     std::string path;
-    // The core's own checks before the dynamic loader sees the file.
+    // Whether the file is a regular file whose ELF headers lie inside it;
+    // a library that fails either is never opened.
     bool regularFile = true;
     bool fitsInFile = true;
     // The dynamic loader's answer; empty when the library opened.

@@ -130,8 +130,8 @@ void collectChild(pid_t child, bool timedOut, LoadFindings& findings) {
 LoadFindings loadIsolated(const std::string& given, std::chrono::seconds timeout) {
     LoadFindings findings;
     findings.path = given;
-    // The dynamic loader searches its own directories for a name without a
-    // slash; the core always hands it a path.
+    // dlopen looks a name without a slash up in its own directories, so a
+    // relative name would find another library or none.
     const std::string path = std::filesystem::absolute(given).string();
     findings.timeoutSeconds = static_cast<int>(timeout.count());
     findings.regularFile = isRegularFile(path.c_str());

@@ -34,8 +34,7 @@ void writeRecord(wire::Kind kind, const Body& body) {
     (void)written;  // a parent that is gone has nobody to tell
 }
 
-// The callback the plugin receives: records the message and answers it as
-// the core answers a message it queued.
+// The callback the plugin receives: records the message and accepts it.
 std::int32_t recordingCallback(const CoreMessage* message, CoreStatus* status) {
     if (status != nullptr) status->code = STATUS_OK;
     if (message == nullptr) return 0;
