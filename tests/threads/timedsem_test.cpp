@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <string>
 #include <thread>
 
 namespace {
@@ -52,24 +59,71 @@ TEST(TimedSemaphore, TimesOutNoEarlierThanAsked) {
 }
 
 // A waiter woken for a post that another thread takes first must not start
-// its timeout again: the deadline is fixed when the wait begins.
-TEST(TimedSemaphore, StolenPostDoesNotExtendTheWait) {
-    bool sawStolenWakeup = false;
-    for (int attempt = 0; attempt < 5 && !sawStolenWakeup; ++attempt) {
-        pt::timedsem semaphore(0);
-        const auto start = Clock::now();
-        auto waiter = std::async(std::launch::async, [&] { return semaphore.wait(1000); });
-        std::this_thread::sleep_for(milliseconds(800));
-        semaphore.post();
-        const bool thiefWon = semaphore.wait(0);
-        const bool waiterGotIt = waiter.get();
-        EXPECT_NE(thiefWon, waiterGotIt) << "exactly one of them takes the post";
-        if (waiterGotIt) continue;
-        sawStolenWakeup = true;
-        // Restarting the timeout at the wake-up would end near 1800 ms.
-        EXPECT_LT(since(start), milliseconds(1500));
+// its timeout again: the deadline is fixed when the wait begins. The waiter is
+// held in a signal handler while the post is made and taken, so the stolen
+// wake-up happens every run rather than when the scheduler allows it.
+std::atomic<bool> handlerEntered{false};
+std::atomic<bool> handlerMayReturn{false};
+
+void holdWhileStolen(int) {
+    handlerEntered.store(true);
+    while (!handlerMayReturn.load()) {
+        const timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
     }
-    EXPECT_TRUE(sawStolenWakeup) << "the post was never taken from under the waiter";
+}
+
+// True once thread `tid` of this process sleeps in futex(2), as a waiter on
+// a condition variable does.
+bool blockedInFutex(pid_t tid) {
+    std::ifstream syscall("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return (syscall >> number) && number == SYS_futex;
+}
+
+template <typename Condition>
+void waitUntil(Condition condition) {
+    while (!condition()) std::this_thread::sleep_for(milliseconds(1));
+}
+
+TEST(TimedSemaphore, StolenPostDoesNotExtendTheWait) {
+    const int timeoutMs = 2000;
+    handlerEntered = false;
+    handlerMayReturn = false;
+    struct sigaction hold {};
+    hold.sa_handler = holdWhileStolen;
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR2, &hold, &previous), 0);
+
+    pt::timedsem semaphore(0);
+    std::atomic<pid_t> waiterTid{0};
+    std::atomic<pthread_t> waiterThread{};
+    Clock::time_point wokenAt;
+    Clock::time_point returnedAt;
+    const auto start = Clock::now();
+    auto waiter = std::async(std::launch::async, [&] {
+        waiterThread = pthread_self();
+        waiterTid = static_cast<pid_t>(syscall(SYS_gettid));
+        const bool took = semaphore.wait(timeoutMs);
+        returnedAt = Clock::now();
+        return took;
+    });
+    waitUntil([&] { return waiterTid.load() != 0 && blockedInFutex(waiterTid.load()); });
+    // Late enough that a timeout restarted at the wake-up would run well past
+    // the first deadline.
+    waitUntil([&] { return since(start) >= milliseconds(timeoutMs * 9 / 10); });
+
+    ASSERT_EQ(pthread_kill(waiterThread.load(), SIGUSR2), 0);
+    waitUntil([] { return handlerEntered.load(); });
+    semaphore.post();
+    EXPECT_TRUE(semaphore.wait(0)) << "the post is taken while the waiter is held";
+    wokenAt = Clock::now();
+    handlerMayReturn = true;
+
+    EXPECT_FALSE(waiter.get()) << "nothing was left for the waiter";
+    EXPECT_LT(returnedAt - wokenAt, milliseconds(timeoutMs))
+        << "the wait started again at the wake-up";
+    sigaction(SIGUSR2, &previous, nullptr);
 }
 
 TEST(TimedSemaphore, DeadlineCarriesIntoTheSeconds) {
