@@ -1,45 +1,56 @@
 #include "threads/trigger.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
 #include "threads/fatal.h"
 
 namespace pt {
 
-trigger::trigger(bool autoreset, bool state) : state(state ? 1 : 0), autoreset(autoreset) {
-    if (pthread_mutex_init(&mtx, nullptr) != 0 || pthread_cond_init(&cond, nullptr) != 0) {
-        fatal(FATAL_SEMAPHORE, "Trigger failed");
-    }
+namespace {
+
+// Sleeps while *word is still `expected`; returns at once when it is not.
+void futexWait(std::atomic<int>& word, int expected) {
+    const long result = syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAIT_PRIVATE,
+                                expected, nullptr, nullptr, 0);
+    if (result != 0 && errno != EAGAIN && errno != EINTR) fatal(FATAL_SEMAPHORE, "Trigger failed");
 }
 
-trigger::~trigger() {
-    pthread_cond_destroy(&cond);
-    pthread_mutex_destroy(&mtx);
+void futexWake(std::atomic<int>& word, int threads) {
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, threads, nullptr,
+            nullptr, 0);
+}
+
+}  // namespace
+
+trigger::trigger(bool autoreset, bool state) : state(state ? 1 : 0), autoreset(autoreset) {}
+
+bool trigger::pass() {
+    if (!autoreset) return state.load() == 1;
+    int set = 1;
+    return state.compare_exchange_strong(set, 0);
 }
 
 void trigger::wait() {
-    pthread_mutex_lock(&mtx);
-    while (state == 0) pthread_cond_wait(&cond, &mtx);
-    if (autoreset) state = 0;
-    pthread_mutex_unlock(&mtx);
-}
-
-void trigger::post() {
-    pthread_mutex_lock(&mtx);
-    state = 1;
-    pthread_mutex_unlock(&mtx);
-    // Signalled once the mutex is free: a waiter woken while the poster
-    // still held it would go straight back to sleep on the mutex, and the
-    // unlock would have to wake it a second time.
-    if (autoreset) {
-        pthread_cond_signal(&cond);
-    } else {
-        pthread_cond_broadcast(&cond);
+    while (!pass()) {
+        // Counted before the futex looks at the word, and posts set the word
+        // before they read the count: either the post sees this sleeper and
+        // wakes it, or the futex sees the word set and does not sleep.
+        sleepers.fetch_add(1);
+        futexWait(state, 0);
+        sleepers.fetch_sub(1);
     }
 }
 
-void trigger::reset() {
-    pthread_mutex_lock(&mtx);
-    state = 0;
-    pthread_mutex_unlock(&mtx);
+void trigger::post() {
+    state.store(1);
+    if (sleepers.load() > 0) futexWake(state, autoreset ? 1 : INT_MAX);
 }
+
+void trigger::reset() { state.store(0); }
 
 }  // namespace pt
