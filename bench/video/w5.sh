@@ -4,13 +4,20 @@
 # encoder's CPU counts), recorded into Matroska, by two contenders in the
 # same run:
 #
-#   tessard  the server with the example camera plugin (one file camera per
-#            camera: filesrc ! parsebin ! h264parse ! appsink, paced by the
-#            sink) and the example recorder (appsrc ! matroskamux ! filesink
-#            per camera), every frame through the core as a sequenced record;
-#   peer     GStreamer alone, one gst-launch process holding one recording
-#            chain per camera: filesrc ! matroskademux ! h264parse !
+#   tessard  the server with the example camera plugin (one pipeline per
+#            camera: filesrc ! matroskademux ! h264parse ! appsink, paced by
+#            the sink) and the example recorder (matroskamux ! filesink per
+#            camera, fed by its writer thread), every frame through the core
+#            as a sequenced record;
+#   peer     GStreamer alone (peer.c beside this script): one process with
+#            one pipeline per camera, filesrc ! matroskademux ! h264parse !
 #            clocksync ! matroskamux ! filesink, paced by clocksync.
+#
+# Both start each camera's pipeline from a thread of its own, so that in
+# both each camera paces its frames at instants of its own, as real cameras
+# do. (Chains sharing one pipeline would all wake at the same instants,
+# which costs much less CPU on this machine than frames spread over the
+# frame period, and would not compare like with like.)
 #
 # For every M it reports each contender's CPU time per camera-hour in the
 # steady state: the process's user and system time (all threads, from
@@ -130,20 +137,17 @@ run_tessard() {
 }
 
 # ---- The GStreamer peer ---------------------------------------------------------
+peer_program="$build/w5-peer"
+if [ ! -x "$peer_program" ] || [ "$here/peer.c" -nt "$peer_program" ]; then
+    # shellcheck disable=SC2046
+    cc -O2 -o "$peer_program" "$here/peer.c" $(pkg-config --cflags --libs gstreamer-1.0) -lpthread
+fi
+
 run_peer() {
     m=$1
     rm -rf "$work" && mkdir -p "$work/rec"
-    chains=""
-    i=1
-    while [ "$i" -le "$m" ]; do
-        chains="$chains filesrc location=$source ! matroskademux ! h264parse ! clocksync"
-        chains="$chains ! matroskamux ! filesink location=$work/rec/peer-$i.mkv"
-        i=$((i + 1))
-    done
     up=$(now)
-    # $chains is a list of words on purpose.
-    # shellcheck disable=SC2086
-    gst-launch-1.0 -q $chains > "$work/output" 2>&1 &
+    "$peer_program" "$source" "$m" "$work/rec" > "$work/output" 2>&1 &
     peer=$!
     cpu=$(steady_cpu "$peer" "$up")
     wait "$peer"
