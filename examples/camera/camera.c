@@ -89,6 +89,7 @@ typedef struct Camera {
     atomic_ullong refusedAtStop; /* STATUS_STOPPING: the core stops, nothing is lost to it */
     atomic_ullong dropped; /* not sent: they came before the next key frame */
     atomic_int coreStopping; /* the core said STATUS_STOPPING: nothing more is sent */
+    GstBus* bus; /* the running pipeline's, for Close to wake; guarded by stopper.lock */
 } Camera;
 
 /* Set in Load and Open on the main thread before any camera thread starts;
@@ -315,27 +316,53 @@ static GstElement* buildPipeline(Camera* camera, char* why, size_t whySize) {
 
 typedef enum Outcome { STOPPED, ENDED, FAILED } Outcome;
 
-/* Waits for the pipeline's end, its first error, or Close. */
-static Outcome watch(GstElement* pipeline, char* why, size_t whySize) {
+/* Makes `bus` the one Close wakes, unless Close has come already; 0 then.
+ * The stopper's lock orders the two: Close either finds the bus or this
+ * finds the stopper stopped. */
+static int exposeBus(Camera* camera, GstBus* bus) {
+    pthread_mutex_lock(&stopper.lock);
+    const int running = !stopper.stopped;
+    camera->bus = running ? bus : NULL;
+    pthread_mutex_unlock(&stopper.lock);
+    return running;
+}
+
+/* Called by Close once the stopper is stopped: wakes the camera's thread
+ * from its wait on the bus. */
+static void wakeWatch(Camera* camera) {
+    pthread_mutex_lock(&stopper.lock);
+    if (camera->bus != NULL) {
+        gst_bus_post(camera->bus, gst_message_new_application(NULL, gst_structure_new_empty("stop")));
+    }
+    pthread_mutex_unlock(&stopper.lock);
+}
+
+/* Waits for the pipeline's end, its first error, or Close; the thread
+ * sleeps until one of them (a timed poll would wake it for nothing several
+ * times a second, for every camera). */
+static Outcome watch(Camera* camera, GstElement* pipeline, char* why, size_t whySize) {
     GstBus* bus = gst_element_get_bus(pipeline);
-    Outcome outcome = STOPPED;
-    while (!exampleStopped(&stopper)) {
-        GstMessage* message = gst_bus_timed_pop_filtered(bus, 200 * GST_MSECOND,
-                                                         GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
-        if (message == NULL) continue;
-        outcome = GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS ? ENDED : FAILED;
-        if (outcome == FAILED) {
-            GError* error = NULL;
-            gst_message_parse_error(message, &error, NULL);
-            snprintf(why, whySize, "%s", error != NULL ? error->message : "error");
-            g_clear_error(&error);
-        } else {
-            snprintf(why, whySize, "end of stream");
-        }
-        gst_message_unref(message);
-        break;
+    GstMessage* message = NULL;
+    if (exposeBus(camera, bus)) {
+        message = gst_bus_timed_pop_filtered(
+            bus, GST_CLOCK_TIME_NONE, GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_APPLICATION);
+        exposeBus(camera, NULL);
     }
     gst_object_unref(bus);
+    Outcome outcome = STOPPED;
+    if (message == NULL || GST_MESSAGE_TYPE(message) == GST_MESSAGE_APPLICATION) {
+        /* Close came */
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+        outcome = ENDED;
+        snprintf(why, whySize, "end of stream");
+    } else {
+        outcome = FAILED;
+        GError* error = NULL;
+        gst_message_parse_error(message, &error, NULL);
+        snprintf(why, whySize, "%s", error != NULL ? error->message : "error");
+        g_clear_error(&error);
+    }
+    if (message != NULL) gst_message_unref(message);
     return outcome;
 }
 
@@ -349,7 +376,7 @@ static Outcome runPipeline(Camera* camera, char* why, size_t whySize) {
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         snprintf(why, whySize, "cannot start");
     } else {
-        outcome = watch(pipeline, why, whySize);
+        outcome = watch(camera, pipeline, why, whySize);
     }
     exampleDropPipeline(&pipeline);
     return outcome;
@@ -431,6 +458,7 @@ int32_t Close(const CloseParams* params, CoreStatus* status) {
     (void)status;
     if (!stopperReady) return 0;
     exampleStop(&stopper);
+    for (long i = 0; i < settings.cameras; ++i) wakeWatch(&cameras[i]);
     for (long i = 0; i < settings.cameras; ++i) {
         Camera* camera = &cameras[i];
         if (!camera->started) continue;
