@@ -63,6 +63,7 @@
 #define RECORDER_ID UINT64_C(0x7E550020)
 #define MAX_CAMERAS 256
 #define MAX_SEGMENTS 4096
+#define WRITER_BEAT_MS 40 /* a frame period at 25 frames/s */
 
 typedef struct Pending {
     struct Pending* next;
@@ -309,20 +310,10 @@ static void store(const Pending* frame) {
 }
 
 /* The frames queued so far, oldest first; NULL once Close has come and
- * the queue is empty. Frames arrive one per camera and frame period: a
- * short pause once the queue is no longer empty lets a batch gather, so
- * that the thread wakes a few dozen times a second rather than once a
- * frame. */
+ * the queue is empty. Waits only while the queue is empty. */
 static Pending* takeFrames(void) {
     pthread_mutex_lock(&lock);
     while (queueHead == NULL && !closing) pthread_cond_wait(&queued, &lock);
-    const int gather = !closing;
-    pthread_mutex_unlock(&lock);
-    if (gather) {
-        const struct timespec pause = {0, 10 * 1000 * 1000};
-        nanosleep(&pause, NULL);
-    }
-    pthread_mutex_lock(&lock);
     Pending* frames = queueHead;
     queueHead = queueTail = NULL;
     pthread_mutex_unlock(&lock);
@@ -330,10 +321,16 @@ static Pending* takeFrames(void) {
 }
 
 /* Muxes frames until Close, and after Close until the queue is empty; then
- * finishes every segment. */
+ * finishes every segment. Frames arrive one per camera and frame period:
+ * the thread takes them on a beat, sleeping one beat after each batch, so
+ * that it wakes about 25 times a second at any number of cameras. (Waking
+ * at the first frame of each batch and then pausing for the rest to gather
+ * cost two wake-ups per batch.) It waits for a signal only when a whole
+ * beat brought nothing. */
 static void* runWriter(void* unused) {
     (void)unused;
-    for (Pending* frames; (frames = takeFrames()) != NULL;) {
+    const struct timespec beat = {0, WRITER_BEAT_MS * 1000 * 1000};
+    for (Pending* frames; (frames = takeFrames()) != NULL; nanosleep(&beat, NULL)) {
         while (frames != NULL) {
             Pending* frame = frames;
             frames = frame->next;
