@@ -86,7 +86,8 @@ typedef struct ExampleMkvWriter {
     GstPad* muxPad;       /* the muxer's request pad */
     int64_t startUtcUs;   /* the wall-clock time of timestamp 0 */
     int64_t lastUtcUs;
-    int64_t lastDtsNs;    /* of the last unit pushed */
+    int64_t lastDtsNs;    /* of the last unit pushed that had one */
+    int64_t latestPtsNs;  /* the latest presentation time pushed */
     uint64_t frames;
     uint64_t bytes;       /* access-unit bytes pushed */
     uint8_t* config;      /* the avcC record the file was opened with */
@@ -182,25 +183,48 @@ static inline int exampleMkvSameConfig(const ExampleMkvWriter* writer, const uin
     return same;
 }
 
+/* Times a unit from the wall clock, counted from the start of the file.
+ * Matroska keeps milliseconds, so time must move on by at least one from
+ * unit to unit, even where a network camera's timestamps bunch up; but a
+ * stream that reorders its pictures (B-frames) presents some units before
+ * the one sent ahead of them, and those must keep their time, or the
+ * pictures play out of order. A unit that comes with its own decoding time
+ * (from an encoder) is kept apart by that. A demuxer or RTP gives none: a
+ * unit then presented more than a millisecond before the latest one is a
+ * reordered one, and the buffers carry no decoding time, which Matroska
+ * does not store anyway. */
+static inline void exampleMkvStamp(ExampleMkvWriter* writer, const ExampleVideoInfo* info,
+                                   GstBuffer* buffer) {
+    const int64_t step = 1000000;
+    const int64_t reorder = info->ptsNs - info->dtsNs;
+    if (reorder != 0) {
+        int64_t dts = (info->utcUs - writer->startUtcUs) * 1000 - reorder;
+        if (writer->frames > 0 && dts < writer->lastDtsNs + step) dts = writer->lastDtsNs + step;
+        writer->lastDtsNs = dts;
+        GST_BUFFER_DTS(buffer) = (GstClockTime)(dts < 0 ? 0 : dts);
+        GST_BUFFER_PTS(buffer) = (GstClockTime)(dts + reorder < 0 ? 0 : dts + reorder);
+        return;
+    }
+    int64_t pts = (info->utcUs - writer->startUtcUs) * 1000;
+    if (writer->frames > 0 && pts >= writer->latestPtsNs - step && pts < writer->latestPtsNs + step) {
+        pts = writer->latestPtsNs + step;
+    }
+    if (pts > writer->latestPtsNs) writer->latestPtsNs = pts;
+    GST_BUFFER_PTS(buffer) = (GstClockTime)(pts < 0 ? 0 : pts);
+}
+
 /* Appends one access unit; its timestamps are its wall-clock time from the
  * start of the file. 0, or an errno value. */
 static inline int exampleMkvPush(ExampleMkvWriter* writer, const ExampleVideoInfo* info,
                                  const uint8_t* annexB, size_t length) {
-    const size_t size = exampleAvcSize(annexB, length);
-    GstBuffer* buffer = gst_buffer_new_allocate(NULL, size, NULL);
+    GstBuffer* buffer = gst_buffer_new_allocate(NULL, exampleAvcBound(length), NULL);
     if (buffer == NULL) return ENOMEM;
     GstMapInfo map;
     gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    exampleAnnexBToAvc(annexB, length, map.data);
+    const size_t size = exampleAnnexBToAvc(annexB, length, map.data);
     gst_buffer_unmap(buffer, &map);
-    /* Matroska keeps milliseconds: decoding times must grow by at least one,
-     * even where a network camera's timestamps bunch up. */
-    int64_t dts = (info->utcUs - writer->startUtcUs) * 1000 - (info->ptsNs - info->dtsNs);
-    if (writer->frames > 0 && dts < writer->lastDtsNs + 1000000) dts = writer->lastDtsNs + 1000000;
-    const int64_t pts = dts + (info->ptsNs - info->dtsNs);
-    writer->lastDtsNs = dts;
-    GST_BUFFER_PTS(buffer) = (GstClockTime)(pts < 0 ? 0 : pts);
-    GST_BUFFER_DTS(buffer) = (GstClockTime)(dts < 0 ? 0 : dts);
+    gst_buffer_set_size(buffer, (gssize)size);
+    exampleMkvStamp(writer, info, buffer);
     if (!info->keyFrame) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
     if (writer->frames == 0) {
         writer->first = buffer;

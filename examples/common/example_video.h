@@ -129,26 +129,24 @@ static inline int exampleNextNal(const uint8_t* data, size_t length, size_t* at,
     return 1;
 }
 
-/* The size of the AVC form of an Annex-B unit: four bytes of length per NAL. */
-static inline size_t exampleAvcSize(const uint8_t* annexB, size_t length) {
-    size_t at = 0, size = 0, nalLength;
-    const uint8_t* nal;
-    while (exampleNextNal(annexB, length, &at, &nal, &nalLength)) size += 4 + nalLength;
-    return size;
-}
+/* Room enough for the AVC form of an Annex-B unit of `length` bytes: each
+ * NAL's start code, of three bytes at least, becomes a length of four. */
+static inline size_t exampleAvcBound(size_t length) { return length + length / 3 + 4; }
 
-/* Writes the AVC form of an Annex-B unit into `out` (exampleAvcSize bytes). */
-static inline void exampleAnnexBToAvc(const uint8_t* annexB, size_t length, uint8_t* out) {
-    size_t at = 0, nalLength;
+/* Writes the AVC form of an Annex-B unit into `out` (exampleAvcBound bytes)
+ * in one pass; returns the bytes written. */
+static inline size_t exampleAnnexBToAvc(const uint8_t* annexB, size_t length, uint8_t* out) {
+    size_t at = 0, nalLength, written = 0;
     const uint8_t* nal;
     while (exampleNextNal(annexB, length, &at, &nal, &nalLength)) {
-        out[0] = (uint8_t)(nalLength >> 24);
-        out[1] = (uint8_t)(nalLength >> 16);
-        out[2] = (uint8_t)(nalLength >> 8);
-        out[3] = (uint8_t)nalLength;
-        memcpy(out + 4, nal, nalLength);
-        out += 4 + nalLength;
+        out[written] = (uint8_t)(nalLength >> 24);
+        out[written + 1] = (uint8_t)(nalLength >> 16);
+        out[written + 2] = (uint8_t)(nalLength >> 8);
+        out[written + 3] = (uint8_t)nalLength;
+        memcpy(out + written + 4, nal, nalLength);
+        written += 4 + nalLength;
     }
+    return written;
 }
 
 /* Writes the Annex-B form of an AVC unit into `out`, which has room for

@@ -72,6 +72,19 @@ inline Stream streamOf(const std::string& path) {
     return stream;
 }
 
+// The MD5 of every picture ffmpeg decodes from the file, in order: equal
+// lists mean the same pictures, whatever the timestamps or the form the
+// access units were stored in.
+inline std::vector<std::string> pictureHashes(const std::string& path) {
+    std::vector<std::string> hashes;
+    std::istringstream lines(run("ffmpeg -nostdin -v error -i " + quoted(path) + " -f framemd5 -"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        hashes.push_back(line.substr(line.rfind(',') + 1));
+    }
+    return hashes;
+}
+
 // What ffmpeg says while it decodes the whole file: nothing for a good one.
 inline std::string decodeErrors(const std::string& path) {
     return run("ffmpeg -nostdin -v error -i " + quoted(path) + " -f null -");

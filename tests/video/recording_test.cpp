@@ -159,6 +159,44 @@ TEST_F(Recording, RtspCamerasThroughThrottlingPlaybackAndAStopInTheMiddleOfAGrou
     EXPECT_EQ(video::streamOf(thumbnail).codec, "png");
 }
 
+// Catches: a file camera whose Annex-B units lose or garble a NAL unit or
+// lack the parameter sets in front of a key frame, a recorder that moves
+// the times of reordered pictures (they would play out of order): either
+// way the recording would not decode to the file's pictures. Also two
+// cameras of one file that share a sequence, and a file camera that does
+// not end at the end of its file.
+TEST_F(Recording, FileCamerasRecordExactlyThePicturesOfTheirFile) {
+    TempDir scratch;
+    const std::string source = scratch.path() + "/source.mkv";
+    int status = -1;
+    // x264's defaults reorder pictures (B-frames): the demuxer gives no
+    // decoding times for them.
+    const std::string made = video::run(
+        "gst-launch-1.0 -q videotestsrc num-buffers=60 ! "
+        "video/x-raw,width=320,height=240,framerate=25/1 ! x264enc key-int-max=12 ! h264parse ! "
+        "matroskamux ! filesink location=" + video::quoted(source), &status);
+    ASSERT_EQ(status, 0) << made;
+    server.configure("camera",
+                     "cameras = 2\nsource.1 = " + source + "\nsource.2 = " + source + "\n");
+    server.configure("playback_client", "delay = 86400\n");
+    server.start();
+    ASSERT_TRUE(server.waitFor([](const std::string& out) {
+        return contains(out, "camera 1: end of") && contains(out, "camera 2: end of");
+    })) << server.output();
+    server.stop();
+
+    const std::string output = server.output();
+    const auto packets = video::expectCompleteRecordings(output, 2, 320, 240, 0);
+    const std::vector<std::string> pictures = video::pictureHashes(source);
+    ASSERT_EQ(pictures.size(), 60u);
+    for (const auto& [camera, segments] : video::writtenSegments(output)) {
+        SCOPED_TRACE("camera " + std::to_string(camera));
+        EXPECT_EQ(video::cameraReports(output).at(camera).accepted, 60u);
+        ASSERT_EQ(segments.size(), 1u);
+        EXPECT_EQ(video::pictureHashes(segments[0].path), pictures);
+    }
+}
+
 // Catches: cameras that share or overrun a sequence, and a message path
 // that refuses frames under the steady load of many cameras.
 TEST_F(Recording, SixteenTestSourceCamerasRecordAMinuteWithoutARefusal) {
