@@ -5,10 +5,11 @@
  * Each camera is one GStreamer pipeline ending in an appsink: a built-in
  * live test source (a moving pattern with the camera's number and the time
  * burned in, encoded with x264), an RTSP camera (rtsp://...), or H.264 in
- * a Matroska file played at its own frame rate (for measurements). h264parse
- * hands
- * over whole access units in Annex-B form with the SPS and PPS in front of
- * every key frame, so that any group of pictures decodes on its own.
+ * a Matroska file played at its own frame rate (for measurements). Each
+ * hands over whole access units in Annex-B form with the SPS and PPS in
+ * front of every key frame, so that any group of pictures decodes on its
+ * own: h264parse makes them so for the test source and RTSP, the camera
+ * itself for a file, whose demuxer gives whole units already.
  *
  * Sequences. Every access unit is a sequenced record (MSG_SELECT_0, type
  * EXAMPLE_TYPE_VIDEO_FRAME), and each camera is a sequence of its own: the
@@ -90,6 +91,15 @@ typedef struct Camera {
     atomic_ullong dropped; /* not sent: they came before the next key frame */
     atomic_int coreStopping; /* the core said STATUS_STOPPING: nothing more is sent */
     GstBus* bus; /* the running pipeline's, for Close to wake; guarded by stopper.lock */
+    /* A file camera's units in Annex-B form: the streaming thread's, freed
+     * by the supervisor once the pipeline is gone. */
+    struct {
+        GstCaps* caps;           /* whose codec_data gave `parameterSets` */
+        uint8_t* parameterSets;  /* SPS and PPS behind start codes, put in front of key frames */
+        size_t parameterSetsSize;
+        uint8_t* unit;           /* the unit being sent */
+        size_t capacity;
+    } annexB;
 } Camera;
 
 /* Set in Load and Open on the main thread before any camera thread starts;
@@ -250,18 +260,81 @@ static void deliver(Camera* camera, const ExampleVideoInfo* info, const GstMapIn
     atomic_store(&camera->waitingForKey, 1);
 }
 
+/* Takes the parameter sets from the caps' codec_data when the caps are new;
+ * 0 when they have none usable. */
+static int takeParameterSets(Camera* camera, GstCaps* caps) {
+    if (camera->annexB.caps == caps) return camera->annexB.parameterSets != NULL;
+    gst_caps_replace(&camera->annexB.caps, caps);
+    free(camera->annexB.parameterSets);
+    camera->annexB.parameterSets = NULL;
+    const GValue* value = gst_structure_get_value(gst_caps_get_structure(caps, 0), "codec_data");
+    GstBuffer* record = value != NULL && G_VALUE_HOLDS(value, GST_TYPE_BUFFER)
+                            ? gst_value_get_buffer(value)
+                            : NULL;
+    GstMapInfo map;
+    if (record != NULL && gst_buffer_map(record, &map, GST_MAP_READ)) {
+        camera->annexB.parameterSets =
+            exampleAvcParameterSets(map.data, map.size, &camera->annexB.parameterSetsSize);
+        gst_buffer_unmap(record, &map);
+    }
+    if (camera->annexB.parameterSets == NULL) {
+        examplePrint("camera: camera %u: %s has no usable H.264 configuration (SPS, PPS and "
+                     "four-byte lengths)", camera->number, camera->location);
+    }
+    return camera->annexB.parameterSets != NULL;
+}
+
+/* A file camera's unit from the demuxer (AVC: lengths in front of the NAL
+ * units) in Annex-B form, with the parameter sets in front of a key frame:
+ * one copy into the camera's buffer, where a parser converting to the byte
+ * stream would copy each unit more than once. 0 when it cannot be made:
+ * the file has no usable configuration, the unit is malformed, or there is
+ * no memory for it. */
+static int convertUnit(Camera* camera, GstCaps* caps, const ExampleVideoInfo* info,
+                       GstMapInfo* map) {
+    if (!takeParameterSets(camera, caps)) return 0;
+    const size_t front = info->keyFrame ? camera->annexB.parameterSetsSize : 0;
+    if (front + map->size > camera->annexB.capacity) {
+        const size_t capacity = (front + map->size) * 2;
+        uint8_t* unit = realloc(camera->annexB.unit, capacity);
+        if (unit == NULL) return 0;
+        camera->annexB.unit = unit;
+        camera->annexB.capacity = capacity;
+    }
+    memcpy(camera->annexB.unit, camera->annexB.parameterSets, front);
+    const size_t size = exampleAvcToAnnexB(map->data, map->size, camera->annexB.unit + front);
+    if (size == 0) return 0;
+    map->data = camera->annexB.unit;
+    map->size = front + size;
+    return 1;
+}
+
+static void dropConversion(Camera* camera) {
+    gst_caps_replace(&camera->annexB.caps, NULL);
+    free(camera->annexB.parameterSets);
+    free(camera->annexB.unit);
+    memset(&camera->annexB, 0, sizeof(camera->annexB));
+}
+
 /* The appsink callback, on the pipeline's streaming thread. */
 static GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
     Camera* camera = data;
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (sample == NULL) return GST_FLOW_EOS;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
     GstMapInfo map;
-    if (buffer != NULL && gst_sample_get_caps(sample) != NULL &&
-        gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    if (buffer != NULL && caps != NULL && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         ExampleVideoInfo info;
         describe(camera, sample, buffer, &info);
-        deliver(camera, &info, &map);
+        GstMapInfo unit = map;
+        if (camera->kind != SOURCE_FILE || convertUnit(camera, caps, &info, &unit)) {
+            deliver(camera, &info, &unit);
+        } else {
+            /* What follows it up to the next key frame would not decode. */
+            atomic_fetch_add(&camera->dropped, 1);
+            atomic_store(&camera->waitingForKey, 1);
+        }
         gst_buffer_unmap(buffer, &map);
     }
     gst_sample_unref(sample);
@@ -280,8 +353,12 @@ static void describePipeline(const Camera* camera, char* out, size_t outSize) {
         snprintf(out, outSize, "rtspsrc name=source latency=200 protocols=tcp buffer-mode=none ! rtph264depay ! %s "
                                "sync=false", tail);
     } else if (camera->kind == SOURCE_FILE) {
-        /* Played at its frame rate: the sink waits for each frame's time. */
-        snprintf(out, outSize, "filesrc name=source ! matroskademux ! %s sync=true", tail);
+        /* Played at its frame rate: the sink waits for each frame's time.
+         * The demuxer gives whole access units in AVC form, which need no
+         * parser: the camera makes them Annex-B itself (convertUnit). */
+        snprintf(out, outSize,
+                 "filesrc name=source ! matroskademux ! "
+                 "video/x-h264,stream-format=avc,alignment=au ! appsink name=sink sync=true");
     } else {
         snprintf(out, outSize,
                  "videotestsrc is-live=true pattern=%s ! "
@@ -379,6 +456,7 @@ static Outcome runPipeline(Camera* camera, char* why, size_t whySize) {
         outcome = watch(camera, pipeline, why, whySize);
     }
     exampleDropPipeline(&pipeline);
+    dropConversion(camera);
     return outcome;
 }
 

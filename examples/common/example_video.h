@@ -166,6 +166,39 @@ static inline size_t exampleAvcToAnnexB(const uint8_t* avc, size_t length, uint8
     return at == length ? length : 0;
 }
 
+/* The SPS and PPS of a decoder configuration record ("avcC"), each behind
+ * a four-byte start code: malloc'ed, their size in `*size`. NULL when the
+ * record is malformed or its units' lengths are not four bytes long (the
+ * only length exampleAvcToAnnexB reads). */
+static inline uint8_t* exampleAvcParameterSets(const uint8_t* record, size_t length, size_t* size) {
+    if (length < 7 || record[0] != 1 || (record[4] & 3) != 3) return NULL;
+    uint8_t* sets = (uint8_t*)malloc(length * 2); /* each 2-byte length becomes 4 bytes */
+    if (sets == NULL) return NULL;
+    size_t at = 5, written = 0;
+    for (int list = 0; list < 2; ++list) { /* the SPS, then the PPS */
+        const unsigned count = at < length ? record[at] & (list == 0 ? 0x1F : 0xFF) : 0;
+        ++at;
+        if (count == 0) {
+            free(sets);
+            return NULL;
+        }
+        for (unsigned i = 0; i < count; ++i) {
+            const size_t nalLength = at + 2 <= length ? ((size_t)record[at] << 8) | record[at + 1] : 0;
+            if (nalLength == 0 || nalLength > length - at - 2) {
+                free(sets);
+                return NULL;
+            }
+            static const uint8_t startCode[4] = {0, 0, 0, 1};
+            memcpy(sets + written, startCode, 4);
+            memcpy(sets + written + 4, record + at + 2, nalLength);
+            written += 4 + nalLength;
+            at += 2 + nalLength;
+        }
+    }
+    *size = written;
+    return sets;
+}
+
 /* The first NAL unit of `type` in an Annex-B unit; NULL when there is none. */
 static inline const uint8_t* exampleFindNal(const uint8_t* annexB, size_t length, int type,
                                             size_t* nalLength) {
