@@ -10,7 +10,11 @@
  * instants, which on this kind of machine costs far less CPU than the same
  * frames spread over the frame period.
  *
- *   w5-peer SOURCE.mkv CAMERAS OUT_DIR
+ *   w5-peer SOURCE.mkv CAMERAS OUT_DIR [--no-parser]
+ *
+ * --no-parser leaves h264parse out: the demuxer's access units go to the
+ * muxer as they are. That is the input path of the server's file cameras,
+ * which need no parser either, so it shows what the hub alone costs.
  *
  * Writes OUT_DIR/peer-<n>.mkv; returns once every pipeline has reached the
  * end of the source, non-zero when one failed.
@@ -19,9 +23,11 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 typedef struct Camera {
     int number;
+    const char* parser; /* "h264parse ! ", or "" */
     const char* source;
     const char* outDir;
     pthread_t thread;
@@ -31,9 +37,9 @@ typedef struct Camera {
 static void* record(void* data) {
     Camera* camera = data;
     gchar* description = g_strdup_printf(
-        "filesrc location=\"%s\" ! matroskademux ! h264parse ! clocksync ! matroskamux ! "
+        "filesrc location=\"%s\" ! matroskademux ! %sclocksync ! matroskamux ! "
         "filesink location=\"%s/peer-%d.mkv\"",
-        camera->source, camera->outDir, camera->number);
+        camera->source, camera->parser, camera->outDir, camera->number);
     GError* error = NULL;
     GstElement* pipeline = gst_parse_launch(description, &error);
     g_free(description);
@@ -56,8 +62,9 @@ static void* record(void* data) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 4 || atoi(argv[2]) < 1) {
-        fprintf(stderr, "usage: %s SOURCE.mkv CAMERAS OUT_DIR\n", argv[0]);
+    const int noParser = argc == 5 && strcmp(argv[4], "--no-parser") == 0;
+    if ((argc != 4 && !noParser) || atoi(argv[2]) < 1) {
+        fprintf(stderr, "usage: %s SOURCE.mkv CAMERAS OUT_DIR [--no-parser]\n", argv[0]);
         return 2;
     }
     gst_init(&argc, &argv);
@@ -65,7 +72,7 @@ int main(int argc, char** argv) {
     Camera* cameras = calloc((size_t)count, sizeof(*cameras));
     if (cameras == NULL) return 1;
     for (int i = 0; i < count; ++i) {
-        cameras[i] = (Camera){i + 1, argv[1], argv[3], 0, 0};
+        cameras[i] = (Camera){i + 1, noParser ? "" : "h264parse ! ", argv[1], argv[3], 0, 0};
         if (pthread_create(&cameras[i].thread, NULL, record, &cameras[i]) != 0) return 1;
     }
     int failed = 0;

@@ -1,20 +1,23 @@
 #!/bin/sh
 # W5, real cameras: M cameras of 1080p H.264 at 25 frames/s and about
 # 4 Mbit/s, fed from a pre-encoded file at its real-time rate (so that no
-# encoder's CPU counts), recorded into Matroska, by two contenders in the
+# encoder's CPU counts), recorded into Matroska, by three contenders in the
 # same run:
 #
 #   tessard  the server with the example camera plugin (one pipeline per
-#            camera: filesrc ! matroskademux ! h264parse ! appsink, paced by
-#            the sink) and the example recorder (matroskamux ! filesink per
-#            camera, fed by its writer thread), every frame through the core
-#            as a sequenced record;
+#            camera: filesrc ! matroskademux ! appsink, paced by the sink;
+#            the camera makes each unit Annex-B itself) and the example
+#            recorder (matroskamux ! filesink per camera, fed by its writer
+#            thread), every frame through the core as a sequenced record;
 #   peer     GStreamer alone (peer.c beside this script): one process with
 #            one pipeline per camera, filesrc ! matroskademux ! h264parse !
-#            clocksync ! matroskamux ! filesink, paced by clocksync.
+#            clocksync ! matroskamux ! filesink, paced by clocksync;
+#   bare     the same peer without h264parse, the input path of the
+#            server's file cameras: what it costs the server more than this
+#            is the hub's own cost.
 #
-# Both start each camera's pipeline from a thread of its own, so that in
-# both each camera paces its frames at instants of its own, as real cameras
+# All start each camera's pipeline from a thread of its own, so that in
+# all each camera paces its frames at instants of its own, as real cameras
 # do. (Chains sharing one pipeline would all wake at the same instants,
 # which costs much less CPU on this machine than frames spread over the
 # frame period, and would not compare like with like.)
@@ -29,12 +32,12 @@
 # server: after it said it was up). The largest M that did is the
 # contender's real-time M.
 #
-# Both contenders run every M `--rounds` times, one after the other, the
-# first of them alternating from round to round: the CPU time one run takes
+# The contenders run every M `--rounds` times, one after the other, the
+# first of them changing from round to round: the CPU time one run takes
 # moves by a quarter or more on this machine, so one run per M cannot tell
 # differences of that size. The table gives each contender's median CPU
-# time and the median of the per-round ratios; a contender kept real time
-# when it did in every round.
+# time and the median of the per-round ratios of the server's CPU time to
+# each peer's; a contender kept real time when it did in every round.
 #
 #   w5.sh BUILD_DIR OUT_DIR [--cameras "4 8 16"] [--seconds 30] [--rounds 3]
 #
@@ -153,17 +156,20 @@ if [ ! -x "$peer_program" ] || [ "$here/peer.c" -nt "$peer_program" ]; then
     cc -O2 -o "$peer_program" "$here/peer.c" $(pkg-config --cflags --libs gstreamer-1.0) -lpthread
 fi
 
-run_peer() {
+run_peer() {  # M [--no-parser]
     m=$1
+    shift
     rm -rf "$work" && mkdir -p "$work/rec"
     up=$(now)
-    "$peer_program" "$source" "$m" "$work/rec" > "$work/output" 2>&1 &
+    "$peer_program" "$source" "$m" "$work/rec" "$@" > "$work/output" 2>&1 &
     peer=$!
     cpu=$(steady_cpu "$peer" "$up")
     wait "$peer"
     ended=$(now)
     echo "$cpu $(echo "$ended - $up" | bc) $(complete "$work/rec" "$m")"
 }
+
+run_bare() { run_peer "$1" --no-parser; }
 
 # ---- The rounds -----------------------------------------------------------------
 realtime() {  # ended_after complete -> yes/no
@@ -176,12 +182,15 @@ median() {
 }
 
 printf 'cameras\tround\tcontender\tcpu_s\tended_s\trealtime\n' > "$out/w5-rounds.tsv"
-printf 'cameras\ttessard_cpu_s\ttessard_ended_s\ttessard_realtime\tpeer_cpu_s\tpeer_ended_s\tpeer_realtime\tcpu_ratio\n' > "$out/w5.tsv"
+printf 'cameras\ttessard_cpu_s\ttessard_ended_s\ttessard_realtime\tpeer_cpu_s\tpeer_ended_s\tpeer_realtime\tcpu_ratio\tbare_cpu_s\tbare_ended_s\tbare_realtime\tbare_cpu_ratio\n' > "$out/w5.tsv"
 for m in $cameras; do
     round=1
     while [ "$round" -le "$rounds" ]; do
-        order="tessard peer"
-        [ $((round % 2)) -eq 0 ] && order="peer tessard"
+        case $((round % 3)) in
+            1) order="tessard peer bare" ;;
+            2) order="peer bare tessard" ;;
+            0) order="bare tessard peer" ;;
+        esac
         for contender in $order; do
             set -- $(run_"$contender" "$m")
             rt=$(realtime "$2" "$3")
@@ -199,10 +208,13 @@ for m in $cameras; do
         rt=$(cut -f6 "$work.summary" | grep -qv yes && echo no || echo yes)
         printf '%s\t%s\t%s' "$cpu" "$ended" "$rt"
     }
-    ratio=$(awk -F '\t' -v m="$m" '$1 == m { cpu[$2, $3] = $4; n[$2] = 1 }
-        END { for (r in n) if (cpu[r, "peer"] > 0) print cpu[r, "tessard"] / cpu[r, "peer"] }' \
-        "$out/w5-rounds.tsv" | median)
-    printf '%s\t%s\t%s\t%s\n' "$m" "$(summary tessard)" "$(summary peer)" "$ratio" >> "$out/w5.tsv"
+    ratio() {  # the median of the rounds' ratios of the server's CPU time to $1's
+        awk -F '\t' -v m="$m" -v p="$1" '$1 == m { cpu[$2, $3] = $4; n[$2] = 1 }
+            END { for (r in n) if (cpu[r, p] > 0) print cpu[r, "tessard"] / cpu[r, p] }' \
+            "$out/w5-rounds.tsv" | median
+    }
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$m" "$(summary tessard)" "$(summary peer)" "$(ratio peer)" \
+        "$(summary bare)" "$(ratio bare)" >> "$out/w5.tsv"
     rm -f "$work.summary"
 done
 rm -rf "$work"
@@ -212,17 +224,19 @@ awk -F '\t' -v s="$seconds" -v rate="$bitrate" -v rounds="$rounds" '
     NR == 1 { next }
     {
         hours = $1 * (s - 3) / 3600
-        t = $2 / hours; p = $5 / hours
-        rows = rows sprintf("| %d | %.0f | %s | %.0f | %s | %.2f |\n", $1, t, $4, p, $7, $8)
+        t = $2 / hours; p = $5 / hours; b = $9 / hours
+        rows = rows sprintf("| %d | %.0f | %s | %.0f | %s | %.2f | %.0f | %s | %.2f |\n",
+                            $1, t, $4, p, $7, $8, b, $11, $12)
         if ($4 == "yes") tm = $1
         if ($7 == "yes") pm = $1
+        if ($11 == "yes") bm = $1
     }
     END {
         printf "Source: 1080p, 25 frames/s, %.2f Mbit/s, %d s per run, %d rounds per M.\n\n", rate / 1e6, s, rounds
-        print "| M cameras | tessard CPU s per camera-hour (median) | tessard real time, no loss | GStreamer peer CPU s per camera-hour (median) | peer real time, no loss | CPU ratio (median of rounds) |"
-        print "|---|---|---|---|---|---|"
+        print "| M cameras | tessard CPU s per camera-hour (median) | tessard real time, no loss | GStreamer peer CPU s per camera-hour (median) | peer real time, no loss | CPU ratio to the peer (median of rounds) | peer without parser CPU s per camera-hour | its real time, no loss | CPU ratio to it |"
+        print "|---|---|---|---|---|---|---|---|---|"
         printf "%s\n", rows
-        printf "Largest M recorded in real time with no frame lost: tessard %d, peer %d.\n", tm, pm
+        printf "Largest M recorded in real time with no frame lost: tessard %d, peer %d, peer without parser %d.\n", tm, pm, bm
     }' "$out/w5.tsv" > "$out/w5.md"
 cat "$out/w5.md"
 if command -v gnuplot > /dev/null; then
