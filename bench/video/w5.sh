@@ -181,6 +181,20 @@ median() {
     sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'
 }
 
+# For camera count $m, per contender: the median CPU, the latest end, and
+# "yes" only when every round kept real time.
+summary() {
+    rows=$(awk -F '\t' -v m="$m" -v c="$1" '$1 == m && $3 == c' "$out/w5-rounds.tsv")
+    printf '%s\t' "$(printf '%s\n' "$rows" | cut -f4 | median)"
+    printf '%s\n' "$rows" | awk -F '\t' '$5 > end { end = $5 } $6 != "yes" { late = 1 }
+        END { printf "%s\t%s", end, (late ? "no" : "yes") }'
+}
+ratio() {  # the median of the rounds' ratios of the server's CPU time to $1's
+    awk -F '\t' -v m="$m" -v p="$1" '$1 == m { cpu[$2, $3] = $4; n[$2] = 1 }
+        END { for (r in n) if (cpu[r, p] > 0) print cpu[r, "tessard"] / cpu[r, p] }' \
+        "$out/w5-rounds.tsv" | median
+}
+
 printf 'cameras\tround\tcontender\tcpu_s\tended_s\trealtime\n' > "$out/w5-rounds.tsv"
 printf 'cameras\ttessard_cpu_s\ttessard_ended_s\ttessard_realtime\tpeer_cpu_s\tpeer_ended_s\tpeer_realtime\tcpu_ratio\tbare_cpu_s\tbare_ended_s\tbare_realtime\tbare_cpu_ratio\n' > "$out/w5.tsv"
 for m in $cameras; do
@@ -199,23 +213,8 @@ for m in $cameras; do
         done
         round=$((round + 1))
     done
-    # Per contender: the median CPU, the latest end, and "yes" only when
-    # every round kept real time.
-    summary() {
-        awk -F '\t' -v m="$m" -v c="$1" '$1 == m && $3 == c' "$out/w5-rounds.tsv" > "$work.summary"
-        cpu=$(cut -f4 "$work.summary" | median)
-        ended=$(cut -f5 "$work.summary" | sort -g | tail -1)
-        rt=$(cut -f6 "$work.summary" | grep -qv yes && echo no || echo yes)
-        printf '%s\t%s\t%s' "$cpu" "$ended" "$rt"
-    }
-    ratio() {  # the median of the rounds' ratios of the server's CPU time to $1's
-        awk -F '\t' -v m="$m" -v p="$1" '$1 == m { cpu[$2, $3] = $4; n[$2] = 1 }
-            END { for (r in n) if (cpu[r, p] > 0) print cpu[r, "tessard"] / cpu[r, p] }' \
-            "$out/w5-rounds.tsv" | median
-    }
     printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$m" "$(summary tessard)" "$(summary peer)" "$(ratio peer)" \
         "$(summary bare)" "$(ratio bare)" >> "$out/w5.tsv"
-    rm -f "$work.summary"
 done
 rm -rf "$work"
 

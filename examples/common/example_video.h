@@ -149,6 +149,15 @@ static inline size_t exampleAnnexBToAvc(const uint8_t* annexB, size_t length, ui
     return written;
 }
 
+/* Writes one NAL unit behind a four-byte start code at `out`; returns the
+ * bytes written. */
+static inline size_t examplePutNal(uint8_t* out, const uint8_t* nal, size_t nalLength) {
+    static const uint8_t startCode[4] = {0, 0, 0, 1};
+    memcpy(out, startCode, 4);
+    memcpy(out + 4, nal, nalLength);
+    return 4 + nalLength;
+}
+
 /* Writes the Annex-B form of an AVC unit into `out`, which has room for
  * `length` bytes (a four-byte start code replaces each four-byte length).
  * Returns the bytes written, or 0 when the unit is not well formed. */
@@ -158,10 +167,7 @@ static inline size_t exampleAvcToAnnexB(const uint8_t* avc, size_t length, uint8
         const size_t nalLength = ((size_t)avc[at] << 24) | ((size_t)avc[at + 1] << 16) |
                                  ((size_t)avc[at + 2] << 8) | avc[at + 3];
         if (nalLength > length - at - 4) return 0;
-        static const uint8_t startCode[4] = {0, 0, 0, 1};
-        memcpy(out + at, startCode, 4);
-        memcpy(out + at + 4, avc + at + 4, nalLength);
-        at += 4 + nalLength;
+        at += examplePutNal(out + at, avc + at + 4, nalLength);
     }
     return at == length ? length : 0;
 }
@@ -175,25 +181,21 @@ static inline uint8_t* exampleAvcParameterSets(const uint8_t* record, size_t len
     uint8_t* sets = (uint8_t*)malloc(length * 2); /* each 2-byte length becomes 4 bytes */
     if (sets == NULL) return NULL;
     size_t at = 5, written = 0;
-    for (int list = 0; list < 2; ++list) { /* the SPS, then the PPS */
+    int wellFormed = 1;
+    for (int list = 0; list < 2 && wellFormed; ++list) { /* the SPS, then the PPS */
         const unsigned count = at < length ? record[at] & (list == 0 ? 0x1F : 0xFF) : 0;
         ++at;
-        if (count == 0) {
-            free(sets);
-            return NULL;
-        }
-        for (unsigned i = 0; i < count; ++i) {
+        wellFormed = count > 0;
+        for (unsigned i = 0; i < count && wellFormed; ++i) {
             const size_t nalLength = at + 2 <= length ? ((size_t)record[at] << 8) | record[at + 1] : 0;
-            if (nalLength == 0 || nalLength > length - at - 2) {
-                free(sets);
-                return NULL;
-            }
-            static const uint8_t startCode[4] = {0, 0, 0, 1};
-            memcpy(sets + written, startCode, 4);
-            memcpy(sets + written + 4, record + at + 2, nalLength);
-            written += 4 + nalLength;
+            wellFormed = nalLength > 0 && nalLength <= length - at - 2;
+            if (wellFormed) written += examplePutNal(sets + written, record + at + 2, nalLength);
             at += 2 + nalLength;
         }
+    }
+    if (!wellFormed) {
+        free(sets);
+        return NULL;
     }
     *size = written;
     return sets;
